@@ -1,0 +1,65 @@
+#pragma once
+
+// The one writer of diagnostics. While a run is in progress it writes into
+// the run's error file, which it creates only when the first message arrives;
+// otherwise it writes to standard output. Nothing is added to what callers
+// insert: a message ends with a line break only where the caller puts one.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace RazaDedeZuzev {
+
+class Logger {
+ public:
+  static Logger& GetInstance();
+
+  Logger& operator<<(const char* text);
+  Logger& operator<<(const std::string& text);
+  Logger& operator<<(std::uint32_t value);
+  Logger& operator<<(std::uint64_t value);
+
+  // Set by Run for the duration of a run, emptied by AutoCloseLogger.
+  std::string errorFilePath;
+
+  virtual ~Logger() = default;
+
+ private:
+  friend class AutoCloseLogger;
+  Logger();
+  void write(std::string_view text);
+
+  std::FILE* file;
+};
+
+// Detaches the error file from the Logger when a run ends, closing it if the
+// run wrote anything.
+class AutoCloseLogger {
+ public:
+  AutoCloseLogger() = default;
+  AutoCloseLogger(const AutoCloseLogger&) = delete;
+  AutoCloseLogger& operator=(const AutoCloseLogger&) = delete;
+  virtual ~AutoCloseLogger();
+};
+
+// Closes the stdio stream held in its owner's variable, unless the owner has
+// closed it already and set the variable to null.
+class AutoCloseFile {
+ public:
+  explicit AutoCloseFile(std::FILE** stream) : stream(stream) {}
+  AutoCloseFile(const AutoCloseFile&) = delete;
+  AutoCloseFile& operator=(const AutoCloseFile&) = delete;
+  virtual ~AutoCloseFile();
+
+ private:
+  std::FILE** stream;
+};
+
+// The system's text for an error, with its trailing line break: the middle
+// part of every system error report ("prefix" + text + "\n").
+std::string GetLastErrorMessage(const std::error_code& error);
+
+}  // namespace RazaDedeZuzev

@@ -1,0 +1,9 @@
+#include "app/Application.h"
+#include "platform/System.h"
+
+int main(int argc, char** argv) {
+  RazaDedeZuzev::platform::suppressErrorDialogs();
+  RazaDedeZuzev::RazaDedeZuzevApplication application;
+  if (!application.ParseArguments(argc, argv)) return 1;
+  return application.Run() ? 0 : 2;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// Paths as the program composes them: UTF-16, `\` and `/` both accepted as
+// separators in what comes in, the native separator where the program adds one.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace RazaDedeZuzev {
+
+bool isPathSeparator(char16_t c);
+
+// left + separator + right; no separator is added when left already ends in
+// one. An empty left part yields the right part alone (a relative path).
+std::u16string joinPath(std::u16string_view left, std::u16string_view right);
+
+// The part before the last separator; "." when there is none.
+std::u16string getParentDirectoryPath(std::u16string_view path);
+
+// Creates the directory and its missing parents; true when it exists after.
+bool createDirectoryRecursively(std::u16string_view path);
+
+// The size of the regular file at the path (links followed), or -1.
+std::int64_t getRegularFileSize(std::u16string_view path);
+
+}  // namespace RazaDedeZuzev

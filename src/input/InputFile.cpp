@@ -1,0 +1,170 @@
+#include "input/InputFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "app/Logger.h"
+#include "input/LineReader.h"
+#include "platform/System.h"
+
+namespace RazaDedeZuzev {
+namespace {
+
+constexpr const char* kRetryVariable = "NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION";
+constexpr std::int64_t kDefaultRetryLimit = 20;
+constexpr std::int64_t kUnlimited = std::numeric_limits<std::int32_t>::max();
+
+// The line's text: up to its first NUL, without its LF and a CR right before it.
+std::string_view cutLineEnd(std::string_view piece) {
+  const std::size_t nul = piece.find('\0');
+  if (nul != std::string_view::npos) piece = piece.substr(0, nul);
+  if (!piece.empty() && piece.back() == '\n') {
+    piece.remove_suffix(1);
+    if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+  }
+  return piece;
+}
+
+std::size_t countFields(std::string_view line) {
+  if (line.empty()) return 0;
+  std::size_t tabs = 0;
+  const char* p = line.data();
+  const char* end = p + line.size();
+  while ((p = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p))))) {
+    ++tabs;
+    ++p;
+  }
+  return line.back() == '\t' ? tabs : tabs + 1;
+}
+
+std::FILE* openWithRetry(const std::string& path) {
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  // Waits of 1, 2, 4, ... seconds, each shorter than the limit. The wait is
+  // 64-bit and only doubles while below a 32-bit limit, so nothing overflows.
+  std::int64_t waitSeconds = 1;
+  while (stream == nullptr) {
+    const auto value = platform::getEnvironmentVariable(kRetryVariable);
+    const std::int64_t limit = retryLimitFromEnvironmentValue(value ? value->c_str() : nullptr);
+    if (waitSeconds >= limit) break;
+    platform::sleepMilliseconds(static_cast<std::uint64_t>(waitSeconds) * 1000);
+    stream = std::fopen(path.c_str(), "rb");
+    waitSeconds *= 2;
+  }
+  return stream;
+}
+
+}  // namespace
+
+std::int64_t retryLimitFromEnvironmentValue(const char* value) {
+  if (value == nullptr) return kDefaultRetryLimit;
+  // atoi's reading: blanks, an optional sign, digits up to the first other
+  // character; saturated to the 32-bit range instead of overflowing.
+  const char* p = value;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::int64_t magnitude = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p))) {
+    magnitude = std::min<std::int64_t>(magnitude * 10 + (*p - '0'), kUnlimited + 1);
+    ++p;
+  }
+  if (negative) return magnitude == 0 ? 0 : kUnlimited;
+  return std::min(magnitude, kUnlimited);
+}
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    if (tab == std::string_view::npos) break;
+    fields.push_back(line.substr(start, tab - start));
+    start = tab + 1;
+  }
+  if (start < line.size()) fields.push_back(line.substr(start));
+  return fields;
+}
+
+InputFile::LineResult InputFile::storeLine(std::string_view text) {
+  const std::size_t fieldCount = countFields(text);
+  if (fieldCount < 2) return LineResult::TooFewFields;
+  const std::size_t firstTab = text.find('\t');
+  const std::string_view first = text.substr(0, firstTab);
+  if (first == "file") {
+    rowText.append(text);
+    rowEnds.push_back(rowText.size());
+    return LineResult::Stored;
+  }
+  if (fieldCount == 2) {
+    std::string_view value = text.substr(firstTab + 1);
+    if (!value.empty() && value.back() == '\t') value.remove_suffix(1);
+    parameters.insert_or_assign(std::string(first), std::string(value));
+    return LineResult::Stored;
+  }
+  return LineResult::BadLine;
+}
+
+bool InputFile::readLines(std::FILE* stream) {
+  LineReader reader(stream);
+  std::string piece;
+  while (reader.NextPiece(piece)) {
+    switch (storeLine(cutLineEnd(piece))) {
+      case LineResult::Stored:
+        break;
+      case LineResult::TooFewFields:
+        Logger::GetInstance() << "input file format error, # of column must be > 2";
+        return false;
+      case LineResult::BadLine:
+        Logger::GetInstance() << "input file format error";
+        return false;
+    }
+  }
+  return true;
+}
+
+bool InputFile::Load(const std::string& path) {
+  std::FILE* stream = openWithRetry(path);
+  if (stream == nullptr) {
+    Logger::GetInstance() << "failed to open input file: " << path << "\n";
+    return false;
+  }
+  AutoCloseFile guard(&stream);
+  return readLines(stream);
+}
+
+void InputFile::AddColumn(const std::string& name) {
+  const std::uint64_t index = columnIndexes.size() + 1;
+  columnIndexes.insert_or_assign(name, index);
+}
+
+std::vector<std::string_view> InputFile::GetRowFields(std::uint64_t row) const {
+  const std::uint64_t start = row == 0 ? 0 : rowEnds[row - 1];
+  return splitFields(std::string_view(rowText).substr(start, rowEnds[row] - start));
+}
+
+std::string InputFile::GetCell(std::uint64_t row, const std::string& column) const {
+  if (row >= GetRowCount()) {
+    Logger::GetInstance() << "invalid row given: " << row << "\n";
+    return {};
+  }
+  const auto found = columnIndexes.find(column);
+  if (found == columnIndexes.end()) {
+    Logger::GetInstance() << "invalid column given: " << column << "\n";
+    return {};
+  }
+  const std::vector<std::string_view> fields = GetRowFields(row);
+  if (found->second >= fields.size()) {
+    Logger::GetInstance() << "invalid column index: " << column << "\n";
+    return {};
+  }
+  return std::string(fields[found->second]);
+}
+
+const std::string& InputFile::GetParameter(const std::string& key) {
+  return parameters.try_emplace(key).first->second;
+}
+
+}  // namespace RazaDedeZuzev
