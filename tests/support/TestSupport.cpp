@@ -45,7 +45,7 @@ std::string readFile(const fs::path& path) {
   return text.str();
 }
 
-bool exists(const fs::path& path) {
+bool pathExists(const fs::path& path) {
   std::error_code ignored;
   return fs::exists(fs::symlink_status(path, ignored));
 }
@@ -105,8 +105,8 @@ RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
   if (!job.empty()) {
     const fs::path out = job.string() + ".out";
     const fs::path err = job.string() + ".err";
-    result.outExists = exists(out);
-    result.errExists = exists(err);
+    result.outExists = pathExists(out);
+    result.errExists = pathExists(err);
     if (result.outExists) result.out = readFile(out);
     if (result.errExists) result.err = readFile(err);
   }

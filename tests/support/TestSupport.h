@@ -31,7 +31,7 @@ class ScratchDir {
 
 void writeFile(const fs::path& path, const std::string& bytes);
 std::string readFile(const fs::path& path);
-bool exists(const fs::path& path);
+bool pathExists(const fs::path& path);
 // Bytes from a fixed-seed generator: the same for the same seed and size.
 std::string randomBytes(std::size_t size, std::uint32_t seed);
 // The MD5 of bytes as 32 lowercase hex digits, from the md5sum command.
