@@ -36,8 +36,13 @@ class AbstractFileCopyCommand {
   // every byte of the source into it.
   bool CopyToFile(std::u16string_view destination);
 
-  // Like CopyToFile, for a file of the resource store: the file appears under
-  // its name only once it is complete, and an existing file always wins.
+  // Like CopyToFile, for a file of the resource store: the bytes go into a
+  // temporary file in the destination's directory, which gets the final name
+  // only once it is complete. An existing file always wins, whether it was
+  // there before or another process published it while this one wrote: it is
+  // left untouched, the source is still read and hashed, and the copy counts
+  // as a success. A process killed at any moment leaves either no file under
+  // the name or a complete one.
   bool CopyToStoredFile(std::u16string_view destination);
 
   std::uint64_t GetSourceSize() const { return sourceSize; }
@@ -50,6 +55,14 @@ class AbstractFileCopyCommand {
 
   // Feeds one chunk to the digest when hashing is on; false after a message.
   bool HashChunk(const void* data, std::size_t size);
+
+ private:
+  // False, after a message, when the copy buffer could not be allocated.
+  bool HasCopyBuffer() const;
+  // Runs the transfer with nothing written: the destination exists already.
+  bool TransferWithoutWriting();
+
+ protected:
 
   bool hashEnabled = false;
   bool writeEnabled = true;
@@ -68,10 +81,13 @@ class FileCopyCommand : public AbstractFileCopyCommand {
 
  protected:
   bool WriteToHandle(platform::FileHandle handle) override;
+  // Reads the next chunk of the source into copyBuffer, never more than the
+  // bytes of sourceSize still missing; 0 bytes means the source ended.
   virtual bool SetSourceDataToBuffer(std::uint32_t& bytesRead);
 
  private:
   platform::FileHandle sourceHandle = platform::kInvalidFileHandle;
+  std::uint64_t bytesReadFromSource = 0;
 };
 
 }  // namespace RazaDedeZuzev

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -49,6 +50,35 @@ std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin orig
 
 // Closes the handle if it is open and sets it to kInvalidFileHandle.
 void closeFile(FileHandle& handle);
+
+// A file that is written completely before it gets its final name, so that
+// no reader, and no process killed halfway, ever leaves a partial file under
+// that name. One owner holds it from creation until it is published or
+// discarded; both release it.
+struct TemporaryFile {
+  FileHandle handle = kInvalidFileHandle;
+  // Empty while the file has no name at all; otherwise its temporary name.
+  std::u16string temporaryPath;
+};
+
+// Creates a temporary file for writing in `directory` (so on the file system
+// of its final name). Where the system can, the file has no name at all and
+// vanishes with the process unless it is published; elsewhere it falls back
+// to createNamedTemporaryFile.
+std::error_code createTemporaryFile(std::u16string_view directory, TemporaryFile& file);
+
+// Creates a temporary file under a new, unique hidden name in `directory`.
+// A process killed before publishing leaves that name behind (never the
+// final one).
+std::error_code createNamedTemporaryFile(std::u16string_view directory, TemporaryFile& file);
+
+// Gives the finished file its final name, then closes it and removes any
+// temporary name, whatever the outcome. A name that exists already is never
+// replaced: that fails with std::errc::file_exists and the file is dropped.
+std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view path);
+
+// Closes and removes a temporary file that is not to be published.
+void discardTemporaryFile(TemporaryFile& file);
 
 // Memory for I/O buffers, aligned to the system page; null on failure.
 void* allocatePageAligned(std::size_t size);

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform/Posix/NativePath.h"
 
@@ -15,6 +19,52 @@ namespace {
 std::error_code errnoCode() { return {errno, std::generic_category()}; }
 
 int fd(FileHandle handle) { return static_cast<int>(handle); }
+
+int openRetryingOnSignal(const char* path, int flags, mode_t mode) {
+  int result;
+  do {
+    result = ::open(path, flags, mode);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Errors with which a kernel or file system tells that it has no unnamed
+// temporary files (old kernels take O_TMPFILE for O_DIRECTORY and answer
+// EISDIR; some name ENOENT for it).
+bool lacksUnnamedFiles(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT;
+}
+
+// A name no other process or earlier call picks: process id, a per-process
+// counter and the clock. A clash is still possible in principle (a file left
+// by an earlier process with the same id); the caller then tries again.
+std::u16string makeTemporaryName(unsigned attempt) {
+  static unsigned long counter = 0;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  char name[96];
+  std::snprintf(name, sizeof name, ".razadedezuzev-%ld-%lu-%lx-%u.tmp", static_cast<long>(::getpid()),
+                ++counter, static_cast<unsigned long>(now.tv_nsec) ^ static_cast<unsigned long>(now.tv_sec),
+                attempt);
+  return std::u16string(name, name + std::char_traits<char>::length(name));
+}
+
+std::u16string inDirectory(std::u16string_view directory, std::u16string_view name) {
+  std::u16string path(directory);
+  if (!path.empty() && path.back() != u'/' && path.back() != u'\\') path.push_back(kNativeSeparator);
+  path.append(name);
+  return path;
+}
+
+// Links an unnamed file to `path`. Linking a descriptor directly needs a
+// privilege that ordinary users lack; the /proc link to it does not.
+int linkUnnamedFile(int descriptor, const char* path) {
+  if (::linkat(descriptor, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM) return -1;
+  char procPath[64];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", descriptor);
+  return ::linkat(AT_FDCWD, procPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+}
 
 }  // namespace
 
@@ -104,6 +154,58 @@ void closeFile(FileHandle& handle) {
   if (handle == kInvalidFileHandle) return;
   ::close(fd(handle));  // the descriptor is gone whatever close reports
   handle = kInvalidFileHandle;
+}
+
+std::error_code createTemporaryFile(std::u16string_view directory, TemporaryFile& file) {
+  file = {};
+  const std::string native = posix::toNativePath(directory.empty() ? u"." : directory);
+  const int result = openRetryingOnSignal(native.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (result >= 0) {
+    file.handle = result;
+    return {};
+  }
+  if (!lacksUnnamedFiles(errno)) return errnoCode();
+  return createNamedTemporaryFile(directory, file);
+}
+
+std::error_code createNamedTemporaryFile(std::u16string_view directory, TemporaryFile& file) {
+  file = {};
+  constexpr unsigned kAttempts = 100;
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    std::u16string path = inDirectory(directory, makeTemporaryName(attempt));
+    const std::string native = posix::toNativePath(path);
+    const int result =
+        openRetryingOnSignal(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (result >= 0) {
+      file.handle = result;
+      file.temporaryPath = std::move(path);
+      return {};
+    }
+    if (errno != EEXIST) return errnoCode();
+  }
+  return std::make_error_code(std::errc::file_exists);
+}
+
+std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view path) {
+  const std::string native = posix::toNativePath(path);
+  std::error_code error;
+  if (file.temporaryPath.empty()) {
+    if (linkUnnamedFile(fd(file.handle), native.c_str()) != 0) error = errnoCode();
+  } else {
+    // link, unlike rename, never replaces an existing name.
+    const std::string temporary = posix::toNativePath(file.temporaryPath);
+    if (::link(temporary.c_str(), native.c_str()) != 0) error = errnoCode();
+  }
+  discardTemporaryFile(file);
+  return error;
+}
+
+void discardTemporaryFile(TemporaryFile& file) {
+  closeFile(file.handle);
+  if (!file.temporaryPath.empty()) {
+    ::unlink(posix::toNativePath(file.temporaryPath).c_str());
+    file.temporaryPath.clear();
+  }
 }
 
 void* allocatePageAligned(std::size_t size) {
