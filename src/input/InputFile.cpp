@@ -75,6 +75,22 @@ std::int64_t retryLimitFromEnvironmentValue(const char* value) {
   return std::min(magnitude, kUnlimited);
 }
 
+std::optional<std::string_view> fieldAt(std::string_view line, std::size_t index) {
+  std::size_t start = 0;
+  for (std::size_t skipped = 0; skipped < index; ++skipped) {
+    const std::size_t tab = line.find('\t', start);
+    if (tab == std::string_view::npos) return std::nullopt;
+    start = tab + 1;
+  }
+  const std::size_t end = line.find('\t', start);
+  if (end == std::string_view::npos) {
+    // The piece after the last tab is a field only when it is not empty.
+    if (start == line.size()) return std::nullopt;
+    return line.substr(start);
+  }
+  return line.substr(start, end - start);
+}
+
 std::vector<std::string_view> splitFields(std::string_view line) {
   std::vector<std::string_view> fields;
   std::size_t start = 0;
@@ -125,6 +141,15 @@ bool InputFile::readLines(std::FILE* stream) {
   return true;
 }
 
+// Records are kept whole: room for the whole file at once spares the copies
+// of a growing buffer, which would double the peak memory of a large job.
+void InputFile::reserveForFileOf(std::FILE* stream) {
+  if (std::fseek(stream, 0, SEEK_END) != 0) return;
+  const long size = std::ftell(stream);
+  std::rewind(stream);
+  if (size > 0) rowText.reserve(static_cast<std::size_t>(size));
+}
+
 bool InputFile::Load(const std::string& path) {
   std::FILE* stream = openWithRetry(path);
   if (stream == nullptr) {
@@ -132,6 +157,7 @@ bool InputFile::Load(const std::string& path) {
     return false;
   }
   AutoCloseFile guard(&stream);
+  reserveForFileOf(stream);
   return readLines(stream);
 }
 
@@ -140,9 +166,13 @@ void InputFile::AddColumn(const std::string& name) {
   columnIndexes.insert_or_assign(name, index);
 }
 
-std::vector<std::string_view> InputFile::GetRowFields(std::uint64_t row) const {
+std::string_view InputFile::rowLine(std::uint64_t row) const {
   const std::uint64_t start = row == 0 ? 0 : rowEnds[row - 1];
-  return splitFields(std::string_view(rowText).substr(start, rowEnds[row] - start));
+  return std::string_view(rowText).substr(start, rowEnds[row] - start);
+}
+
+std::vector<std::string_view> InputFile::GetRowFields(std::uint64_t row) const {
+  return splitFields(rowLine(row));
 }
 
 std::string InputFile::GetCell(std::uint64_t row, const std::string& column) const {
@@ -155,12 +185,12 @@ std::string InputFile::GetCell(std::uint64_t row, const std::string& column) con
     Logger::GetInstance() << "invalid column given: " << column << "\n";
     return {};
   }
-  const std::vector<std::string_view> fields = GetRowFields(row);
-  if (found->second >= fields.size()) {
+  const std::optional<std::string_view> field = fieldAt(rowLine(row), found->second);
+  if (!field) {
     Logger::GetInstance() << "invalid column index: " << column << "\n";
     return {};
   }
-  return std::string(fields[found->second]);
+  return std::string(*field);
 }
 
 const std::string& InputFile::GetParameter(const std::string& key) {

@@ -5,7 +5,9 @@
 // column names that a mode declares.
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +40,8 @@ class InputFile {
   enum class LineResult { Stored, TooFewFields, BadLine };
   LineResult storeLine(std::string_view text);
   bool readLines(std::FILE* stream);
+  void reserveForFileOf(std::FILE* stream);
+  std::string_view rowLine(std::uint64_t row) const;
 
   std::map<std::string, std::string> parameters;
   std::map<std::string, std::uint64_t> columnIndexes;
@@ -47,6 +51,9 @@ class InputFile {
   std::string rowText;
   std::vector<std::uint64_t> rowEnds;
 };
+
+// Field `index` of a line, or nothing when the line has fewer fields.
+std::optional<std::string_view> fieldAt(std::string_view line, std::size_t index);
 
 // Splits a line into fields at every tab; an empty last piece is no field.
 std::vector<std::string_view> splitFields(std::string_view line);

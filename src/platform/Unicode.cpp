@@ -41,78 +41,86 @@ std::size_t wellFormedLength(std::string_view rest, char32_t& codePoint) {
   return length;
 }
 
-void appendCodePointUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+// Writes the code point as UTF-8 at `out`; returns the end of what it wrote.
+char* writeCodePointUtf8(char32_t cp, char* out) {
+  if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
   }
+  *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  return out;
 }
 
 }  // namespace
 
+// Both conversions size the output for the worst case first and write through
+// a pointer: paths are converted for every record of a job and every entry of
+// a listing, so this is a hot path.
+
 void appendUtf8AsUtf16(std::string_view bytes, std::u16string& out) {
-  out.reserve(out.size() + bytes.size());
+  const std::size_t oldSize = out.size();
+  out.resize(oldSize + bytes.size());  // never more units than bytes
+  char16_t* write = out.data() + oldSize;
   std::size_t i = 0;
   while (i < bytes.size()) {
     const auto b0 = static_cast<unsigned char>(bytes[i]);
-    if (b0 < 0x80) {  // ASCII fast path
-      out.push_back(b0);
+    if (b0 < 0x80) {
+      *write++ = b0;
       ++i;
       continue;
     }
     char32_t cp = 0;
     const std::size_t length = wellFormedLength(bytes.substr(i), cp);
     if (length == 0) {
-      out.push_back(static_cast<char16_t>(kEscapeBase + b0));
+      *write++ = static_cast<char16_t>(kEscapeBase + b0);
       ++i;
     } else if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *write++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *write++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
       i += length;
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *write++ = static_cast<char16_t>(cp);
       i += length;
     }
   }
+  out.resize(static_cast<std::size_t>(write - out.data()));
 }
 
 void appendUtf16AsUtf8(std::u16string_view text, std::string& out) {
-  out.reserve(out.size() + text.size());
+  const std::size_t oldSize = out.size();
+  out.resize(oldSize + text.size() * 3);  // at most 3 bytes per unit
+  char* write = out.data() + oldSize;
   std::size_t i = 0;
   while (i < text.size()) {
     const char16_t unit = text[i];
     if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
+      *write++ = static_cast<char>(unit);
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
                text[i + 1] <= 0xDFFF) {
       const char32_t cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
                           (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      appendCodePointUtf8(cp, out);
+      write = writeCodePointUtf8(cp, write);
       i += 2;
     } else if (unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF) {
-      out.push_back(static_cast<char>(unit - kEscapeBase));  // an escaped raw byte
+      *write++ = static_cast<char>(unit - kEscapeBase);  // an escaped raw byte
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      out.push_back('?');  // a lone surrogate that no byte string produced
+      *write++ = '?';  // a lone surrogate that no byte string produced
       ++i;
     } else {
-      appendCodePointUtf8(unit, out);
+      write = writeCodePointUtf8(unit, write);
       ++i;
     }
   }
+  out.resize(static_cast<std::size_t>(write - out.data()));
 }
 
 std::u16string utf8ToUtf16(std::string_view bytes) {

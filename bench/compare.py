@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Times commands side by side and prints median wall times and ratios.
+
+Usage: compare.py TITLE RUNS NAME=COMMAND [NAME=COMMAND ...]
+
+The first command is the program; every other one is a peer. The commands run
+interleaved (program, peer, program, peer, ...) after one warm-up round, so
+that all of them see the same page cache and machine load. Prints, per
+command, the median wall time and peak resident memory, and per peer the
+ratio program time / peer time (below 1.0: the program is faster).
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+GNU_TIME = "/usr/bin/time"
+
+
+def run_once(command):
+    """Wall time, peak RSS in KiB and exit code of one run.
+
+    The peak memory comes from GNU time, which starts the command from a small
+    process: a child forked from this Python process would report Python's
+    own memory as its peak.
+    """
+    with tempfile.NamedTemporaryFile("r") as memory_file:
+        argv = ["/bin/bash", "-c", command]
+        if os.path.exists(GNU_TIME):
+            argv = [GNU_TIME, "-q", "-f", "%M", "-o", memory_file.name] + argv
+        start = time.perf_counter()
+        code = subprocess.call(argv, stdout=subprocess.DEVNULL)
+        elapsed = time.perf_counter() - start
+        text = memory_file.read().strip()
+    rss = int(text.splitlines()[-1]) if text else 0
+    return elapsed, rss, code
+
+
+def main():
+    title, runs = sys.argv[1], int(sys.argv[2])
+    commands = [arg.split("=", 1) for arg in sys.argv[3:]]
+    times = {name: [] for name, _ in commands}
+    memory = {name: 0 for name, _ in commands}
+    for round_number in range(runs + 1):
+        for name, command in commands:
+            elapsed, rss, code = run_once(command)
+            if code != 0:
+                print(f"  {name}: exit code {code}: {command}", file=sys.stderr)
+            if round_number > 0:  # round 0 warms the cache
+                times[name].append(elapsed)
+                memory[name] = max(memory[name], rss)
+    program = commands[0][0]
+    program_median = statistics.median(times[program])
+    print(f"== {title} ({runs} runs each, medians)")
+    for name, _ in commands:
+        median = statistics.median(times[name])
+        line = f"  {name:<28} {median:9.3f} s   peak RSS {memory[name] / 1024:8.1f} MiB"
+        if name != program:
+            line += f"   ratio program/peer {program_median / median:6.2f}"
+        print(line)
+
+
+if __name__ == "__main__":
+    main()

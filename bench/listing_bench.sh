@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# list_files, test_file_existence and job-file loading against find and awk.
+# Usage: bench/listing_bench.sh [runs]   (data goes to bench/data, git-ignored)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+program="$PWD/build/razadedezuzev"
+[ -x "$program" ] || { cmake -S . -B build >/dev/null && cmake --build build -j"$(nproc)" --target razadedezuzev >/dev/null; }
+data="$PWD/bench/data/listing"
+mkdir -p "$data"
+tree="$data/tree"
+
+# 100,000 files in 4 levels: 10 x 10 x 10 directories of 100 files each.
+if [ ! -f "$data/tree.done" ]; then
+  rm -rf "$tree"
+  python3 - "$tree" <<'PY'
+import os, sys
+root = sys.argv[1]
+for a in range(10):
+    for b in range(10):
+        for c in range(10):
+            d = os.path.join(root, f"a{a}", f"b{b}", f"c{c}")
+            os.makedirs(d)
+            for f in range(100):
+                with open(os.path.join(d, f"file{f:03}.dat"), "wb") as out:
+                    out.write(b"x" * ((a * 7 + b * 3 + c + f) % 200))
+PY
+  touch "$data/tree.done"
+fi
+
+printf 'dir_path\t%s\n' "$tree" > "$data/list.job"
+
+# 100,000 records: every file once, half under their real names, half missing.
+python3 - "$tree" "$data/exists.job" "$data/missing.job" <<'PY'
+import sys
+root, exists_job, missing_job = sys.argv[1:]
+with open(exists_job, "w") as out:
+    n = 0
+    for a in range(10):
+        for b in range(10):
+            for c in range(10):
+                for f in range(100):
+                    name = f"file{f:03}.dat" if n % 2 == 0 else f"gone{f:03}.dat"
+                    out.write(f"file\t{n:08x}-0000-0000-0000-000000000000\t{root}/a{a}/b{b}/c{c}\t{name}\t1\n")
+                    n += 1
+with open(missing_job, "w") as out:
+    for n in range(1000000):
+        out.write(f"file\t{n:08x}-1111-2222-3333-444455556666\t{root}/nowhere/d{n % 1000}\tfile{n}.bin\t1\n")
+PY
+
+bench/compare.py "list_files, 100,000 files in 4 levels" "$runs" \
+  "razadedezuzev=$program list_files $data/list.job" \
+  "find -printf=find $tree -type f -printf '%s\t%P\n' > $data/find.out"
+
+bench/compare.py "test_file_existence, 100,000 records (half missing)" "$runs" \
+  "razadedezuzev=$program test_file_existence $data/exists.job" \
+  "find -printf=find $tree -type f -printf '%s\t%P\n' > $data/find2.out"
+
+bench/compare.py "job file of 1,000,000 records (all missing files)" "$runs" \
+  "razadedezuzev=$program test_file_existence $data/missing.job" \
+  "awk=awk -F'\t' '{n+=NF} END{print n}' $data/missing.job"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the program and runs it on the bundled sample data, the way a server
+# does: write a job file, start the program, read <job>.out, <job>.err and the
+# exit code.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh || exit 1
+cmake -S . -B build -DRAZADEDEZUZEV_TESTS=ON >/dev/null || exit 1
+cmake --build build -j"$(nproc)" --target razadedezuzev >/dev/null || exit 1
+
+program="$PWD/build/razadedezuzev"
+work="$PWD/build/demo"
+rm -rf "$work" && mkdir -p "$work"
+cp -r samples/incoming "$work/incoming"
+tab=$'\t'
+
+# run MODE JOBNAME: shows the job, runs it, shows what the server would read.
+run() {
+  local mode=$1 job="$work/$2"
+  echo "=== $mode"
+  echo "--- job file $job (tabs shown as ->)"
+  sed 's/\t/ -> /g' "$job"
+  "$program" "$mode" "$job"
+  echo "--- exit code: $?"
+  echo "--- $2.out"
+  [ -f "$job.out" ] && cat "$job.out"
+  if [ -f "$job.err" ]; then echo "--- $2.err"; cat "$job.err"; fi
+  echo
+}
+
+cat > "$work/list.job" <<JOB
+dir_path${tab}$work/incoming
+JOB
+run list_files list.job
+
+cat > "$work/exists.job" <<JOB
+file${tab}9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21${tab}$work/incoming${tab}report.txt${tab}1
+file${tab}0c5e2a11-7d42-4f3b-9a8e-1b2c3d4e5f60${tab}$work/incoming${tab}missing.pdf${tab}1
+file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}$work/incoming/notes${tab}readme.md${tab}1
+JOB
+run test_file_existence exists.job

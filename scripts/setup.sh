@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks for building and testing, and
+# nothing when everything is there already.
+set -euo pipefail
+
+packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 util-linux coreutils)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
