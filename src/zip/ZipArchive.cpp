@@ -1,0 +1,175 @@
+#include "zip/ZipArchive.h"
+
+#include <string_view>
+
+#include "app/Logger.h"
+#include "copy/TextEncoding.h"
+#include "zip/ArchiveExtractCallback.h"
+#include "zip/SequentialOutStreams.h"
+#include "zip/ZipArchiveState.h"
+
+namespace RazaDedeZuzev {
+
+using namespace SevenZipArchiveImpl;
+
+namespace {
+
+// Method texts of the encryption methods the engine names.
+constexpr std::u16string_view kEncryptionMethodMarks[] = {u"AES", u"ZipCrypto", u"StrongCrypto"};
+
+// Bit of the DOS attributes that hides a file.
+constexpr std::uint64_t kHiddenAttribute = 0x2;
+
+bool namesEncryptionMethod(std::u16string_view method) {
+  for (std::u16string_view mark : kEncryptionMethodMarks) {
+    if (method.find(mark) != std::u16string_view::npos) return true;
+  }
+  return false;
+}
+
+// A directory's name ends in `/`, whatever separator the archive used.
+std::u16string normalisedEntryPath(std::u16string path, bool isDirectory) {
+  for (char16_t& c : path) {
+    if (c == u'\\') c = u'/';
+  }
+  if (isDirectory && !path.empty() && path.back() != u'/') path.push_back(u'/');
+  return path;
+}
+
+// Reads the properties of one item in the order the engine is asked for
+// them. False when one of them has a type the engine does not promise.
+class ItemReader {
+ public:
+  ItemReader(ZipArchiveState& state) : state(state) {}
+  ItemReader(const ItemReader&) = delete;
+  ItemReader& operator=(const ItemReader&) = delete;
+  ~ItemReader() { clearValue(state.engine, value); }
+
+  bool Read(std::uint32_t index, ZipEntry& entry) {
+    bool isDirectory = false;
+    std::uint64_t attributes = 0;
+    std::u16string method;
+    std::u16string path;
+    if (!readProperty(index, kpidIsDir, readBoolValue, isDirectory) ||
+        !readProperty(index, kpidAttrib, readUnsignedValue, attributes) ||
+        !readProperty(index, kpidMethod, readTextValue, method) ||
+        !readProperty(index, kpidSize, readUnsignedValue, entry.size) ||
+        !readProperty(index, kpidPackSize, readUnsignedValue, entry.packedSize) ||
+        !readProperty(index, kpidPath, readTextValue, path)) {
+      return false;
+    }
+    entry.isHidden = (attributes & kHiddenAttribute) != 0;
+    entry.isEncrypted = namesEncryptionMethod(method);
+    entry.name = toMultiByteString(normalisedEntryPath(std::move(path), isDirectory),
+                                   kCodePageUtf8);
+    entry.index = index;
+    return true;
+  }
+
+ private:
+  template <typename Result>
+  bool readProperty(std::uint32_t index, PROPID property,
+                    bool (*read)(const PROPVARIANT&, Result&), Result& result) {
+    state.inArchive->GetProperty(index, property, &value);  // a failure leaves VT_EMPTY
+    const bool typeExpected = read(value, result);
+    clearValue(state.engine, value);
+    return typeExpected;
+  }
+
+  ZipArchiveState& state;
+  PROPVARIANT value{};
+};
+
+}  // namespace
+
+HRESULT extractSelectedItem(ZipArchiveState& state, ISequentialOutStream* stream) {
+  auto* callback = new ArchiveExtractCallback(stream);
+  callback->AddRef();
+  const std::uint32_t indices[] = {state.selectedIndex};
+  const HRESULT result = state.inArchive->Extract(indices, 1, 0, callback);
+  callback->Release();
+  return result;
+}
+
+ZipArchive::ZipArchive() : state(std::make_unique<ZipArchiveState>()) {
+  state->engine = loadSevenZipEngine();
+}
+
+ZipArchive::~ZipArchive() = default;
+
+bool ZipArchive::SetZipFilePath(const std::u16string& path) {
+  Logger& logger = Logger::GetInstance();
+  IInArchive* archive = nullptr;
+  if (state->engine.createObject == nullptr ||
+      state->engine.createObject(&CLSID_ZipFormat, &IID_IInArchive,
+                                 reinterpret_cast<void**>(&archive)) != S_OK ||
+      archive == nullptr) {
+    logger << "failed to create archive object";
+    return false;
+  }
+  releaseAndClear(state->inArchive);
+  state->inArchive = archive;
+
+  auto* stream = new FileInStream(path);
+  stream->AddRef();
+  releaseAndClear(state->inStream);
+  state->inStream = stream;
+  if (!stream->OpenFile()) {
+    logger << "failed to open file";
+    return false;
+  }
+  if (state->inArchive->Open(stream, nullptr, nullptr) != S_OK) {
+    logger << "failed to open archive";
+    return false;
+  }
+  return true;
+}
+
+bool ZipArchive::GetZipEntryList(std::vector<ZipEntry>& list) {
+  if (state->inArchive == nullptr) return false;
+  std::uint32_t count = 0;
+  state->inArchive->GetNumberOfItems(&count);
+  list.reserve(list.size() + count);
+  ItemReader reader(*state);
+  for (std::uint32_t index = 0; index < count; ++index) {
+    ZipEntry entry;
+    if (!reader.Read(index, entry)) return false;
+    list.push_back(std::move(entry));
+  }
+  return true;
+}
+
+bool ZipArchive::GetZipEntry(const std::string& name, ZipEntry& entry) {
+  if (entriesByName.empty()) {
+    std::vector<ZipEntry> list;
+    GetZipEntryList(list);
+    // A later item of the same name replaces an earlier one.
+    for (ZipEntry& listed : list) entriesByName.insert_or_assign(listed.name, std::move(listed));
+  }
+  const auto found = entriesByName.find(name);
+  if (found == entriesByName.end()) {
+    Logger::GetInstance() << "specified name " << name << " not found in zip entry list\n";
+    return false;
+  }
+  entry = found->second;
+  return true;
+}
+
+bool ZipArchive::GetZipContentData(std::uint64_t index, void* buffer, std::size_t capacity,
+                                   std::uint64_t& byteCount) {
+  byteCount = 0;
+  if (state->inArchive == nullptr) return false;
+  auto* stream = new SequentialOutStreamBufferWriter(buffer, capacity, &byteCount);
+  stream->AddRef();
+  state->selectedIndex = static_cast<std::uint32_t>(index);
+  const HRESULT result = extractSelectedItem(*state, stream);
+  const bool stoppedByStream = result == E_ABORT && stream->StoppedWhenFull();
+  stream->Release();
+  if (result != S_OK && !stoppedByStream) {
+    Logger::GetInstance() << "extract failed\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace RazaDedeZuzev
