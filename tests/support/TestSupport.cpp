@@ -117,6 +117,10 @@ RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::stri
                  const RunOptions& options) {
   const fs::path job = dir / "job";
   writeFile(job, jobText);
+  // What an earlier run left must not pass for this run's files.
+  std::error_code ignored;
+  fs::remove(job.string() + ".out", ignored);
+  fs::remove(job.string() + ".err", ignored);
   if (options.unprivileged) fs::permissions(job, fs::perms::all);
   return runProgram({mode, job.string()}, job, options);
 }

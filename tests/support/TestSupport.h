@@ -56,7 +56,8 @@ struct RunOptions {
 // and the files next to the job. `job` names the job file (may be empty).
 RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
                      const RunOptions& options = {});
-// Shorthand: writes `jobText` to dir/job, runs the mode on it.
+// Shorthand: writes `jobText` to dir/job, removes the .out and .err of any
+// earlier run, and runs the mode on it.
 RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::string& jobText,
                  const RunOptions& options = {});
 
