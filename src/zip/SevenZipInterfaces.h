@@ -118,6 +118,11 @@ enum : std::int32_t {
 // value at offset 8. The engine's holder is 16 bytes on Linux; Windows's is 24
 // on 64-bit systems (its union has a pointer-and-size member). A holder is only
 // ever passed singly, so ours takes the larger size everywhere.
+struct PropBlob {
+  std::uint32_t size;
+  void* data;
+};
+
 struct PROPVARIANT {
   VARTYPE vt;
   std::uint16_t reserved1;
@@ -130,10 +135,7 @@ struct PROPVARIANT {
     std::uint32_t ulVal;
     std::uint64_t uhVal;
     BSTR bstrVal;
-    struct {
-      std::uint32_t size;
-      void* data;
-    } blob;
+    PropBlob blob;
   };
 };
 

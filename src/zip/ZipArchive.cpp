@@ -83,6 +83,12 @@ class ItemReader {
 }  // namespace
 
 HRESULT extractSelectedItem(ZipArchiveState& state, ISequentialOutStream* stream) {
+  // The engine trusts the index it is given: one beyond its items makes it
+  // read past its own item table.
+  std::uint32_t count = 0;
+  state.inArchive->GetNumberOfItems(&count);
+  if (state.selectedIndex >= count) return E_FAIL;
+
   auto* callback = new ArchiveExtractCallback(stream);
   callback->AddRef();
   const std::uint32_t indices[] = {state.selectedIndex};
