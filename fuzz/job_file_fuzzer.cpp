@@ -1,0 +1,50 @@
+// Arbitrary bytes as a job file: loading, then every kind of cell and
+// parameter access that a mode makes.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/Logger.h"
+#include "input/InputFile.h"
+
+namespace {
+
+const std::string& scratchFile() {
+  static const std::string path = [] {
+    char pattern[] = "/tmp/razadedezuzev-fuzz-job-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    if (fd >= 0) ::close(fd);
+    return std::string(pattern);
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(scratchFile().c_str(), "wb");
+  if (file == nullptr) return 0;
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+
+  RazaDedeZuzev::Logger::GetInstance().errorFilePath = "/dev/null";
+  RazaDedeZuzev::AutoCloseLogger quiet;
+  RazaDedeZuzev::InputFile job;
+  job.Load(scratchFile());
+  for (const char* column : {"uuid", "file_name", "dir_name", "private_resource_dir_path",
+                             "storage_type", "uuid"}) {
+    job.AddColumn(column);
+  }
+  const std::uint64_t rows = job.GetRowCount();
+  for (std::uint64_t row = 0; row <= rows && row < 64; ++row) {
+    for (const char* column : {"uuid", "file_name", "dir_name", "storage_type", "nope"}) {
+      job.GetCell(row, column);
+    }
+  }
+  job.GetParameter("dir_path");
+  job.GetParameter("");
+  return 0;
+}
