@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building and testing, and
-# nothing when everything is there already.
+# nothing when everything is there already. Extra package names may be given
+# as arguments (CI adds the fuzzing compiler).
 set -euo pipefail
 
-packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 util-linux coreutils)
+packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 util-linux coreutils "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
