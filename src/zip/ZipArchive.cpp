@@ -105,6 +105,10 @@ ZipArchive::~ZipArchive() = default;
 
 bool ZipArchive::SetZipFilePath(const std::u16string& path) {
   Logger& logger = Logger::GetInstance();
+  // A second call starts over: lookups must not find the first file's
+  // entries in the second file.
+  entriesByName.clear();
+  state->selectedIndex = ZipArchiveState::kNoSelection;
   IInArchive* archive = nullptr;
   if (state->engine.createObject == nullptr ||
       state->engine.createObject(&CLSID_ZipFormat, &IID_IInArchive,

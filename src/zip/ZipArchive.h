@@ -33,8 +33,9 @@ class ZipArchive {
   ZipArchive& operator=(const ZipArchive&) = delete;
   virtual ~ZipArchive();
 
-  // Opens the archive file for the engine; called once. On failure the
-  // message written carries no line end: the caller completes the line.
+  // Opens the archive file for the engine. On failure the message written
+  // carries no line end: the caller completes the line. Calling it again
+  // replaces the file and forgets the entries looked up so far.
   bool SetZipFilePath(const std::u16string& path);
 
   // Appends one record per item, in item order. False when the engine gives

@@ -20,6 +20,7 @@ constexpr ModeFailure kZipModes[] = {
     {"list_zip_entry", "ExecuteListZipEntry failed\n"},
     {"list_zip_entry_with_first_block", "ExecuteListZipEntryWithFirstBlock failed\n"},
     {"extract_from_zip", "ExecuteExtractFromZip failed\n"},
+    {"extract_from_zip_to_resource_store", "ExecuteExtractFromZipToResourceStore failed\n"},
 };
 
 // Every zip mode fails before its first record, and nothing calls into the
@@ -28,7 +29,7 @@ void expectRefusedEngine(const fs::path& programDirectory) {
   ScratchDir dir;
   const fs::path archive = makeArchive(dir, "mixed");
   const std::string job = zipParameter(archive) + "output_base_dir_path\t" + dir.str("out") +
-                          "\nfile\tu1\tfive.txt\tfive.txt\n";
+                          "\nfile\tu1234\tfive.txt\tfive.txt\t" + dir.str("store") + "\t1\n";
   for (const ModeFailure& zipMode : kZipModes) {
     const RunResult run = runCopiedProgram(programDirectory, zipMode.mode, dir, job);
     EXPECT_EQ(run.exitCode, 2) << zipMode.mode;

@@ -150,3 +150,13 @@ TEST(BufferWriter, StopsTheEngineOnceBytesNoLongerFit) {
   EXPECT_EQ(std::string(buffer, 16), data.substr(0, 16));
   EXPECT_EQ(writer->Release(), 0u);
 }
+
+TEST(ZipEntryLookup, OpeningAnotherFileForgetsTheEntriesOfTheFirst) {
+  ScratchDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(archive.SetZipFilePath(widePath(makeArchive(dir, "mixed"))));
+  ZipEntry entry;
+  ASSERT_TRUE(archive.GetZipEntry("five.txt", entry));
+  ASSERT_TRUE(archive.SetZipFilePath(widePath(makeArchive(dir, "empty"))));
+  captureLog([&] { EXPECT_FALSE(archive.GetZipEntry("five.txt", entry)); });
+}
