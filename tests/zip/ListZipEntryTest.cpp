@@ -100,17 +100,13 @@ TEST(ListZipEntry, EncryptedEntriesAreMarkedAndYieldNoFirstBlockWithoutPassword)
 TEST(ListZipEntry, FirstBlockOfA50MBEntryIsItsFirst16Bytes) {
   ScratchDir dir;
   const fs::path archive = makeArchive(dir, "big");
-  ASSERT_EQ(shell("unzip -p '" + archive.string() + "' big.txt | head -c 16 > '" +
-                  dir.str("head") + "'"),
-            0);
-  RunOptions options;
-  options.timeoutSeconds = 60;
-  const RunResult run =
-      runJob("list_zip_entry_with_first_block", dir, zipParameter(archive), options);
+  unzipEntry(archive, "big.txt", dir / "big.txt");
+  const std::string head = readFile(dir / "big.txt").substr(0, 16);
+  const RunResult run = runJob("list_zip_entry_with_first_block", dir, zipParameter(archive));
   EXPECT_EQ(run.exitCode, 0);
   const std::string bigLine = run.out.substr(run.out.find("file\tbig.txt\t"));
   EXPECT_TRUE(bigLine.starts_with("file\tbig.txt\t50000000\t")) << bigLine;
-  EXPECT_TRUE(bigLine.find("\t0\t" + hexOf(readFile(dir / "head")) + "\n") != std::string::npos)
+  EXPECT_TRUE(bigLine.find("\t0\t" + hexOf(head) + "\n") != std::string::npos)
       << bigLine;
   EXPECT_TRUE(run.out.ends_with("file\tafter.txt\t6\t6\t0\t61667465720a\n"));
 }
@@ -178,9 +174,7 @@ TEST(ListZipEntry, ATruncatedArchiveNeverHangsOrCrashes) {
                                     fs::file_size(archive) - 10}) {
     fs::resize_file(archive, keep);
     for (const char* mode : {"list_zip_entry", "list_zip_entry_with_first_block"}) {
-      RunOptions options;
-      options.timeoutSeconds = 60;
-      const RunResult run = runJob(mode, dir, zipParameter(archive), options);
+      const RunResult run = runJob(mode, dir, zipParameter(archive));
       EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 2) << keep << " " << mode << " "
                                                           << run.exitCode;
       if (run.exitCode == 2) {

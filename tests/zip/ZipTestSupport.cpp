@@ -44,6 +44,14 @@ std::string zipParameter(const fs::path& archive) {
   return "zip_file_path\t" + archive.string() + "\n";
 }
 
+std::string resultLine(const std::string& uuid, std::uint64_t size, const std::string& digest) {
+  return "file\t" + uuid + "\t" + std::to_string(size) + "\t" + digest + "\n";
+}
+
+void unzipEntry(const fs::path& archive, const std::string& name, const fs::path& destination) {
+  run("unzip -p " + quoted(archive) + " '" + name + "' > " + quoted(destination));
+}
+
 RunResult runCopiedProgram(const fs::path& directory, const std::string& mode,
                            const ScratchDir& dir, const std::string& jobText) {
   const fs::path program = directory / "razadedezuzev";

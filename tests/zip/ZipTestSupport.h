@@ -3,6 +3,7 @@
 // Archives for the zip tests, made at test time, and a runner for a copy of
 // the program placed next to a library of our choosing.
 
+#include <cstdint>
 #include <string>
 
 #include "support/TestSupport.h"
@@ -21,6 +22,12 @@ fs::path makeAesArchive(const testsupport::ScratchDir& dir);
 
 // "zip_file_path\t<path>\n".
 std::string zipParameter(const fs::path& archive);
+
+// The result line of an extraction: "file", uuid, size, digest.
+std::string resultLine(const std::string& uuid, std::uint64_t size, const std::string& digest);
+
+// The entry's bytes as unzip extracts them, written to `destination`.
+void unzipEntry(const fs::path& archive, const std::string& name, const fs::path& destination);
 
 // Runs a copy of the program that lies in `directory` (copied there first)
 // the way runJob runs the built one.
