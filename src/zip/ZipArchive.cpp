@@ -40,7 +40,7 @@ std::u16string normalisedEntryPath(std::u16string path, bool isDirectory) {
 // them. False when one of them has a type the engine does not promise.
 class ItemReader {
  public:
-  ItemReader(ZipArchiveState& state) : state(state) {}
+  explicit ItemReader(ZipArchiveState& state) : state(state) {}
   ItemReader(const ItemReader&) = delete;
   ItemReader& operator=(const ItemReader&) = delete;
   ~ItemReader() { clearValue(state.engine, value); }

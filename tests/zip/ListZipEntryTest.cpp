@@ -10,18 +10,6 @@ using namespace ziptest;
 
 namespace {
 
-const std::string kMixedListing =
-    "file\tstored.txt\t20\t20\t0\n"
-    "file\tdeflated.bin\t1000\t275\t0\n"
-    "file\tdir/inner.txt\t6\t8\t0\n"
-    "file\tdocs/img/photo.txt\t5\t5\t0\n"
-    "file\tempty.dat\t0\t0\t0\n"
-    "file\tfive.txt\t5\t5\t0\n"
-    "file\tdup.txt\t11\t11\t0\n"
-    "file\tGr\xC3\xBC\xC3\x9F" "e/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\t12\t12\t0\n"
-    "file\tsmile-\xF0\x9F\x98\x80.txt\t2\t2\t0\n"
-    "file\tdup.txt\t27\t27\t0\n";
-
 const std::string kMixedListingWithFirstBlock =
     "file\tstored.txt\t20\t20\t0\t68656c6c6f2c2073746f72656420656e\n"
     "file\tdeflated.bin\t1000\t275\t0\t000102030405060708090a0b0c0d0e0f\n"
@@ -34,6 +22,18 @@ const std::string kMixedListingWithFirstBlock =
     "c3bc6ec3af63c3b664c3a90a\n"
     "file\tsmile-\xF0\x9F\x98\x80.txt\t2\t2\t0\t3a29\n"
     "file\tdup.txt\t27\t27\t0\t7365636f6e6420636f70792c20746865\n";
+
+// The same lines without their last field.
+std::string withoutFirstBlock(const std::string& listing) {
+  std::string lines;
+  std::size_t start = 0;
+  while (start < listing.size()) {
+    const std::size_t end = listing.find('\n', start);
+    lines += listing.substr(start, listing.rfind('\t', end) - start) + "\n";
+    start = end + 1;
+  }
+  return lines;
+}
 
 std::string hexOf(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -54,7 +54,7 @@ TEST(ListZipEntry, ListsFilesInItemOrderWithoutDirectoriesOrHiddenEntries) {
   const RunResult run =
       runJob("list_zip_entry", dir, zipParameter(archive) + "file\tx\ty\tz\n");
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, kMixedListing);
+  EXPECT_EQ(run.out, withoutFirstBlock(kMixedListingWithFirstBlock));
   EXPECT_FALSE(run.errExists);
 }
 
