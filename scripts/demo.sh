@@ -39,3 +39,27 @@ file${tab}0c5e2a11-7d42-4f3b-9a8e-1b2c3d4e5f60${tab}$work/incoming${tab}missing.
 file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}$work/incoming/notes${tab}readme.md${tab}1
 JOB
 run test_file_existence exists.job
+
+cp samples/sample.zip "$work/sample.zip"
+cat > "$work/zip.job" <<JOB
+zip_file_path${tab}$work/sample.zip
+JOB
+run list_zip_entry zip.job
+run list_zip_entry_with_first_block zip.job
+
+cat > "$work/extract.job" <<JOB
+zip_file_path${tab}$work/sample.zip
+output_base_dir_path${tab}$work/extracted
+file${tab}9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21${tab}report.txt${tab}report.txt
+file${tab}0c5e2a11-7d42-4f3b-9a8e-1b2c3d4e5f60${tab}notes/readme.md${tab}docs/readme.md
+JOB
+run extract_from_zip extract.job
+
+cat > "$work/zipstore.job" <<JOB
+zip_file_path${tab}$work/sample.zip
+file${tab}9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21${tab}report.txt${tab}report.txt${tab}$work/zipstore${tab}1
+file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}data.csv${tab}data.csv${tab}$work/zipstore${tab}3
+JOB
+run extract_from_zip_to_resource_store zipstore.job
+echo "=== files now in $work/extracted and $work/zipstore"
+(cd "$work" && find extracted zipstore -type f | sort)
