@@ -3,8 +3,6 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
-#include <cstdio>
-
 #include "app/Logger.h"
 
 namespace RazaDedeZuzev {
@@ -75,11 +73,15 @@ std::string Md5::FinishAsHex() {
     reportFailure("EVP_DigestFinal_ex");
     return {};
   }
-  char text[kHexLength + 1];
+  // Two lowercase digits per byte, leading zero kept ("%02x" each); by table,
+  // since formatted printing costs more than a small file's digest.
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(kHexLength, '0');
   for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    text[2 * i] = kDigits[digest[i] >> 4];
+    text[2 * i + 1] = kDigits[digest[i] & 0xF];
   }
-  return std::string(text, kHexLength);
+  return text;
 }
 
 }  // namespace RazaDedeZuzev

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""The store modes against their peers, side by side in one run.
+
+Usage: store_bench.py PROGRAM DATA_DIR RUNS
+
+Every command runs interleaved with its peers after one warm-up round, with an
+untimed set-up before each run (removing the previous run's copies and
+flushing them to disk, so that no run pays for another's write-back). Prints
+median wall times, peak memory and the ratios that the targets name.
+"""
+import os
+import statistics
+import subprocess
+import sys
+import uuid
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from compare import run_once  # noqa: E402
+
+PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers", "store_peer.py")
+SMALL_FILES, SMALL_SIZE, SMALL_DIRECTORIES = 20000, 4096, 20
+
+
+def measure(runs, commands):
+    """commands: (name, set-up, command). Returns median seconds and peak KiB."""
+    times = {name: [] for name, _, _ in commands}
+    peaks = {name: 0 for name, _, _ in commands}
+    for round_number in range(runs + 1):
+        for name, setup, command in commands:
+            subprocess.check_call(["/bin/bash", "-c", setup])
+            elapsed, rss, code = run_once(command)
+            if code != 0:
+                sys.exit(f"{name} failed with exit code {code}: {command}")
+            if round_number > 0:
+                times[name].append(elapsed)
+                peaks[name] = max(peaks[name], rss)
+    return {name: statistics.median(values) for name, values in times.items()}, peaks
+
+
+def report(title, medians, peaks):
+    print(f"== {title}")
+    for name, seconds in medians.items():
+        print(f"  {name:<34} {seconds:8.3f} s   peak RSS {peaks[name] / 1024:7.1f} MiB")
+
+
+def ratio(text, value, target):
+    print(f"  {text:<58} {value:6.2f}   (target {target})")
+
+
+def write_job(path, parameters, records):
+    with open(path, "w") as job:
+        for key, value in parameters.items():
+            job.write(f"{key}\t{value}\n")
+        for record in records:
+            job.write("file\t" + "\t".join(record) + "\n")
+
+
+def make_file(path, size):
+    if not os.path.exists(path) or os.path.getsize(path) != size:
+        with open(path, "wb") as target:
+            for _ in range(0, size, 1 << 20):
+                target.write(os.urandom(min(1 << 20, size)))
+
+
+def make_small_tree(tree):
+    names = [f"d{i // (SMALL_FILES // SMALL_DIRECTORIES):02}/f{i:05}" for i in range(SMALL_FILES)]
+    if not os.path.exists(os.path.join(tree, names[-1])):
+        for name in names:
+            os.makedirs(os.path.join(tree, os.path.dirname(name)), exist_ok=True)
+            with open(os.path.join(tree, name), "wb") as target:
+                target.write(os.urandom(SMALL_SIZE))
+    return names
+
+
+def big_file(program, data, runs):
+    big, small = os.path.join(data, "big.bin"), os.path.join(data, "one_mib.bin")
+    make_file(big, 1 << 30)
+    make_file(small, 1 << 20)
+    store, copy = os.path.join(data, "big_store"), os.path.join(data, "big_copy")
+    for name, source in (("big", big), ("small", small)):
+        write_job(os.path.join(data, f"{name}.job"), {"input_base_dir_path": data},
+                  [(str(uuid.UUID(int=1)), os.path.basename(source), store, "1")])
+    clean = f"rm -rf {store} {copy}; sync"
+    medians, peaks = measure(runs, [
+        ("program, 1 GiB into the store", clean,
+         f"{program} batch_copy_to_resource_store {data}/big.job"),
+        ("openssl md5", clean, f"openssl md5 {big}"),
+        ("md5sum && cp", clean, f"md5sum {big} && cp {big} {copy}"),
+        ("program, 1 MiB into the store", clean,
+         f"{program} batch_copy_to_resource_store {data}/small.job"),
+    ])
+    report("one 1 GiB file into the store (page cache warm)", medians, peaks)
+    program_time = medians["program, 1 GiB into the store"]
+    ratio("throughput program / openssl md5", medians["openssl md5"] / program_time, ">= 0.8")
+    ratio("time program / (md5sum && cp)", program_time / medians["md5sum && cp"], "< 1.0")
+    difference = (peaks["program, 1 GiB into the store"] - peaks["program, 1 MiB into the store"]) / 1024
+    ratio("peak RSS 1 GiB - 1 MiB file, MiB", difference, "<= 1.0")
+
+
+def small_files(program, data, runs):
+    tree = os.path.join(data, "tree")
+    names = make_small_tree(tree)
+    store, copy = os.path.join(data, "small_store"), os.path.join(data, "tree_copy")
+    uuids = [str(uuid.uuid4()) for _ in names]
+    to_job, from_job = os.path.join(data, "to.job"), os.path.join(data, "from.job")
+    write_job(to_job, {"input_base_dir_path": tree},
+              [(u, n, store, "1") for u, n in zip(uuids, names)])
+    write_job(from_job, {"output_base_dir_path": copy},
+              [(u, n, store, "1") for u, n in zip(uuids, names)])
+
+    clean = f"rm -rf {store} {copy}; sync"
+    medians, peaks = measure(runs, [
+        ("program, into the store", clean, f"{program} batch_copy_to_resource_store {to_job}"),
+        ("cp -r", clean, f"cp -r {tree} {copy}"),
+        ("python hashlib + shutil", clean, f"python3 {PEER} to_store {to_job}"),
+    ])
+    report(f"{SMALL_FILES} files of {SMALL_SIZE} bytes into the store", medians, peaks)
+    program_time = medians["program, into the store"]
+    ratio("time program / cp -r", program_time / medians["cp -r"], "<= 1.5")
+    ratio("speed-up over python", medians["python hashlib + shutil"] / program_time, ">= 3")
+
+    fill = f"[ -d {store} ] || {program} batch_copy_to_resource_store {to_job}"
+    clean_copy = f"{fill}; rm -rf {copy}; sync"
+    medians, peaks = measure(runs, [
+        ("program, out of the store", clean_copy,
+         f"{program} batch_copy_from_resource_store {from_job}"),
+        ("cp -r of the source tree", clean_copy, f"cp -r {tree} {copy}"),
+        ("python shutil", clean_copy, f"python3 {PEER} from_store {from_job}"),
+    ])
+    report(f"the same {SMALL_FILES} files out of the store", medians, peaks)
+    ratio("time program / cp -r", medians["program, out of the store"] / medians["cp -r of the source tree"],
+          "<= 1.3")
+    subprocess.check_call(["rm", "-rf", store, copy])
+
+
+def main():
+    program, data, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    os.makedirs(data, exist_ok=True)
+    big_file(program, data, runs)
+    small_files(program, data, runs)
+
+
+if __name__ == "__main__":
+    main()
