@@ -249,32 +249,4 @@ TEST_F(StoreJob, CopyOutStopsAtAUuidTheStoreDoesNotHoldInThatLayout) {
   EXPECT_FALSE(pathExists(out / "third"));
 }
 
-TEST_F(StoreJob, CopyOutLeavesAnExistingDestinationAlone) {
-  writeFile(in / "a", "from the store");
-  ASSERT_EQ(runJob(kToStore, dir, inputBase() + storeRecord(kUuidA, "a")).exitCode, 0);
-  writeFile(out / "taken", "already here");
-
-  const RunResult run = runJob(kFromStore, dir, outputBase() + storeRecord(kUuidA, "taken"));
-
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(readFile(out / "taken"), "already here");
-}
-
-TEST_F(StoreJob, CopyOutIntoAnUnwritableDirectoryIsReported) {
-  writeFile(in / "a", "a");
-  ASSERT_EQ(runJob(kToStore, dir, inputBase() + storeRecord(kUuidA, "a")).exitCode, 0);
-  fs::permissions(out, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-  RunOptions unprivileged;
-  unprivileged.unprivileged = true;
-
-  const RunResult run = runJob(kFromStore, dir, outputBase() + storeRecord(kUuidA, "a"), unprivileged);
-
-  const std::string source = storedPath(store, kUuidA, 1).string();
-  const std::string destination = (out / "a").string();
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, "failed to open file: " + destination + ": Permission denied\n\n" +
-                         "File Copy failed: (from " + source + ", to " + destination +
-                         ")\nExecuteBatchCopyFromResourceStore failed\n");
-}
-
 }  // namespace

@@ -1,16 +1,13 @@
-// The store layout and the checks of a record's store fields.
+// The store layout and the reading of storage_type.
 
 #include <gtest/gtest.h>
 
 #include "store/StorageLayout.h"
-#include "support/LogCapture.h"
 
 namespace {
 
-using RazaDedeZuzev::locateStoredFile;
 using RazaDedeZuzev::makeStorageDirectoryPath;
 using RazaDedeZuzev::parseStorageType;
-using RazaDedeZuzev::StoredFileLocation;
 
 constexpr std::u16string_view kUuid = u"9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21";
 
@@ -50,31 +47,6 @@ TEST(StorageType, WithoutDigitsOrOutOfRangeIsRefused) {
         u"99999999999999999999"}) {
     EXPECT_FALSE(parseStorageType(text).has_value());
   }
-}
-
-TEST(LocateStoredFile, ComposesDirectoryAndFile) {
-  StoredFileLocation location;
-  ASSERT_TRUE(locateStoredFile(u"/res", kUuid, u"3", location));
-  EXPECT_EQ(location.directory, u"/res/9b/1d/e0/");
-  EXPECT_EQ(location.path, u"/res/9b/1d/e0/9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21");
-}
-
-TEST(LocateStoredFile, EachBadFieldGivesOneLineNamingItsValue) {
-  StoredFileLocation location;
-  const std::string log = testsupport::captureLog([&] {
-    EXPECT_FALSE(locateStoredFile(u"/res", u"abcd", u"x1", location));
-    EXPECT_FALSE(locateStoredFile(u"/res", u"abcd", u"4294967296", location));
-    EXPECT_FALSE(locateStoredFile(u"", u"abcd", u"1", location));
-    EXPECT_FALSE(locateStoredFile(u"/res", u"abcde", u"3", location));
-    EXPECT_FALSE(locateStoredFile(u"/res", u"", u"1", location));
-    EXPECT_TRUE(locateStoredFile(u"/res", u"abcd", u"1", location));
-  });
-  EXPECT_EQ(log,
-            "invalid storage_type \"x1\" for uuid \"abcd\"\n"
-            "invalid storage_type \"4294967296\" for uuid \"abcd\"\n"
-            "empty private_resource_dir_path for uuid \"abcd\"\n"
-            "uuid \"abcde\" is too short for storage_type \"3\" (the store layout needs 6 characters)\n"
-            "uuid \"\" is too short for storage_type \"1\" (the store layout needs 4 characters)\n");
 }
 
 }  // namespace
