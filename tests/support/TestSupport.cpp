@@ -92,6 +92,12 @@ RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
   for (const auto& [name, value] : options.environment) command += " " + name + "=" + quote(value);
   command += " timeout -s KILL " + std::to_string(options.timeoutSeconds);
   if (options.unprivileged) command += " setpriv --reuid=65534 --regid=65534 --clear-groups";
+  if (options.fileSizeLimit != 0) {
+    // An ignored signal stays ignored across exec: the limit then shows as
+    // a failing write instead of SIGXFSZ.
+    const std::string limit = std::to_string(options.fileSizeLimit);
+    command += " prlimit --fsize=" + limit + ":" + limit + " -- bash -c 'trap \"\" XFSZ; exec \"$0\" \"$@\"'";
+  }
   command += " " + quote(RAZADEDEZUZEV_BINARY);
   for (const std::string& arg : args) command += " " + quote(arg);
   command += "; echo \"\n$?\"";

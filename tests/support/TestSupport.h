@@ -50,6 +50,9 @@ struct RunOptions {
   std::map<std::string, std::string> environment;  // set for this run only
   bool unprivileged = false;                         // as user and group 65534
   int timeoutSeconds = 120;                          // killed after that
+  // The largest file the run may write, in bytes (0: no limit). Writes past
+  // it fail with "File too large" (EFBIG) instead of killing the process.
+  std::uint64_t fileSizeLimit = 0;
 };
 
 // Runs `razadedezuzev <args...>` and collects the exit code, standard output

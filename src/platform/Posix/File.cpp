@@ -70,20 +70,21 @@ int linkUnnamedFile(int descriptor, const char* path) {
 
 std::error_code openFileForRead(std::u16string_view path, FileHandle& handle) {
   const std::string native = posix::toNativePath(path);
-  int result;
-  do {
-    result = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (result < 0 && errno == EINTR);
+  // Without O_NONBLOCK, opening a pipe waits for a writer, possibly for
+  // ever; on a regular file the flag changes nothing.
+  const int result = openRetryingOnSignal(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
   if (result < 0) {
     handle = kInvalidFileHandle;
     return errnoCode();
   }
-  // A directory opens for reading on POSIX but is no file to copy.
+  // Directories, pipes and devices open for reading on POSIX, but none is a
+  // file with a size to copy.
   struct stat info {};
-  if (::fstat(result, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstat(result, &info) == 0 && !S_ISREG(info.st_mode)) {
     ::close(result);
     handle = kInvalidFileHandle;
-    return std::make_error_code(std::errc::is_a_directory);
+    return std::make_error_code(S_ISDIR(info.st_mode) ? std::errc::is_a_directory
+                                                      : std::errc::operation_not_supported);
   }
   handle = result;
   return {};
