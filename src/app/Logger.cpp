@@ -16,13 +16,22 @@ Logger& Logger::GetInstance() {
 Logger::Logger() : file(stdout) {}
 
 void Logger::write(std::string_view text) {
-  if ((file == nullptr || file == stdout) && !errorFilePath.empty()) {
-    file = std::fopen(errorFilePath.c_str(), "w");  // null if it cannot be created
-  }
-  if (file == nullptr) return;
   // Text ends at its first NUL byte, as formatted printing of "%s" would.
-  const std::size_t end = text.find('\0');
-  std::fwrite(text.data(), 1, end == std::string_view::npos ? text.size() : end, file);
+  text = text.substr(0, text.find('\0'));
+  if (!errorFilePath.empty() && !openErrorFile()) {
+    unwritten.append(text);
+    return;
+  }
+  if (file != nullptr) std::fwrite(text.data(), 1, text.size(), file);
+}
+
+bool Logger::openErrorFile() {
+  if (file != nullptr && file != stdout) return true;
+  file = std::fopen(errorFilePath.c_str(), "w");  // null if it cannot be created
+  if (file == nullptr) return false;
+  std::fwrite(unwritten.data(), 1, unwritten.size(), file);
+  unwritten.clear();
+  return true;
 }
 
 Logger& Logger::operator<<(const char* text) {
@@ -47,6 +56,8 @@ Logger& Logger::operator<<(std::uint64_t value) {
 
 AutoCloseLogger::~AutoCloseLogger() {
   Logger& logger = Logger::GetInstance();
+  if (!logger.unwritten.empty() && !logger.errorFilePath.empty()) logger.openErrorFile();
+  logger.unwritten.clear();
   if (logger.file != nullptr && logger.file != stdout) {
     std::fclose(logger.file);
   }

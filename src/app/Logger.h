@@ -31,12 +31,19 @@ class Logger {
   friend class AutoCloseLogger;
   Logger();
   void write(std::string_view text);
+  // True when the run's error file is open, holding what earlier messages
+  // could not write yet.
+  bool openErrorFile();
 
   std::FILE* file;
+  // Messages of this run that found no error file: a run that has used up
+  // its file descriptors gets one back when the file it failed on closes.
+  std::string unwritten;
 };
 
 // Detaches the error file from the Logger when a run ends, closing it if the
-// run wrote anything.
+// run wrote anything. Messages that could not be written yet get a last
+// attempt first, when the run's other files are closed.
 class AutoCloseLogger {
  public:
   AutoCloseLogger() = default;

@@ -56,9 +56,9 @@ constexpr std::size_t kFirst = 0, kExisting = 1, kFailing = 2, kNeverReached = 3
 // The messages of a record that fails, as each kind of mode words them.
 class Messages {
  public:
-  explicit Messages(const Workspace& workspace)
+  Messages(const Workspace& workspace, const Item& item)
       : mode(workspace.mode()),
-        item(workspace.items()[kFailing]),
+        item(item),
         source(workspace.sourceOf(item).string()),
         destination(workspace.destinationOf(item).string()),
         storageDirectory(workspace.storageDirectoryOf(item)) {}
@@ -119,7 +119,7 @@ const fs::perms kReadAndWriteOnly = fs::perms::owner_read | fs::perms::owner_wri
 // report. Faults of rights need a run without root's privileges.
 Expectation arrange(Fault fault, const Workspace& workspace) {
   const Item& failing = workspace.items()[kFailing];
-  const Messages messages(workspace);
+  const Messages messages(workspace, failing);
   const bool toStore = workspace.mode().target == TargetKind::Store;
   const std::size_t completedBeforeSource = readsArchive(workspace.mode()) ? 0 : 2;
   const fs::path destinationDirectory = workspace.destinationOf(failing).parent_path();
@@ -233,6 +233,32 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
       return testName(std::get<0>(info.param)) + "_" + nameOf(std::get<1>(info.param));
     });
+
+// A run that has used up its file descriptors still tells why it failed: the
+// message waits until the run's files are closed and the error file can be
+// made. Standard input, output and error, the result file and the source (or
+// the archive) leave no descriptor for the first record's destination.
+class DescriptorLimit : public ::testing::TestWithParam<WritingMode> {};
+
+TEST_P(DescriptorLimit, FailsAtTheFirstRecordWithTheCauseInTheErrorFile) {
+  const WritingMode& mode = GetParam();
+  const Workspace workspace(mode, jobItems());
+  workspace.writeJob();
+  const Item& first = workspace.items()[kFirst];
+  RunOptions options;
+  options.descriptorLimit = 5;
+
+  const RunResult run = runProgram({mode.word, workspace.job().string()}, workspace.job(), options);
+
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.err, Messages(workspace, first).destinationFailed("Too many open files") +
+                         mode.failureLine);
+  EXPECT_EQ(run.out, "");
+  EXPECT_FALSE(pathExists(workspace.destinationOf(first)));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWritingMode, DescriptorLimit, ::testing::ValuesIn(writingModes()),
+                         [](const auto& info) { return testName(info.param); });
 
 // The result file is limited like any other: lines that cannot all be
 // written fail the run, although every copy was made.

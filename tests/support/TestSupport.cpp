@@ -92,6 +92,14 @@ RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
   for (const auto& [name, value] : options.environment) command += " " + name + "=" + quote(value);
   command += " timeout -s KILL " + std::to_string(options.timeoutSeconds);
   if (options.unprivileged) command += " setpriv --reuid=65534 --regid=65534 --clear-groups";
+  if (options.descriptorLimit != 0) {
+    // Descriptors the test runner passed on would count against the limit:
+    // the run starts with standard input, output and error only.
+    const std::string limit = std::to_string(options.descriptorLimit);
+    command += " prlimit --nofile=" + limit + ":" + limit +
+               " -- bash -c 'for fd in /proc/self/fd/*; do fd=${fd##*/};"
+               " [ $fd -gt 2 ] && eval \"exec $fd<&-\"; done; exec \"$0\" \"$@\"'";
+  }
   if (options.fileSizeLimit != 0) {
     // An ignored signal stays ignored across exec: the limit then shows as
     // a failing write instead of SIGXFSZ.

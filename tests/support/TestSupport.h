@@ -53,6 +53,9 @@ struct RunOptions {
   // The largest file the run may write, in bytes (0: no limit). Writes past
   // it fail with "File too large" (EFBIG) instead of killing the process.
   std::uint64_t fileSizeLimit = 0;
+  // How many file descriptors the run may have open (0: no limit); opening
+  // more fails with "Too many open files" (EMFILE).
+  int descriptorLimit = 0;
 };
 
 // Runs `razadedezuzev <args...>` and collects the exit code, standard output
