@@ -1,6 +1,6 @@
 // Every mode that writes files, run on a job whose third record meets a
-// failing system: a file-size limit, places it may not write, sources it may
-// not read. Each run must stop at that record with exit code 2 and a message
+// failing system: a file-size limit, a read error, places it may not write,
+// sources it may not read. Each run must stop at that record with exit code 2 and a message
 // that names the cause, report exactly the records before it, and leave every
 // file that was there before as it was.
 
@@ -10,6 +10,7 @@
 #include <set>
 #include <tuple>
 
+#include "e2e/FaultPoint.h"
 #include "e2e/WritingModes.h"
 
 namespace {
@@ -19,6 +20,7 @@ using namespace e2e;
 
 enum class Fault {
   FileSizeLimit,
+  ReadError,
   UnwritableDestinationDirectory,
   UncreatableDestinationDirectory,
   UnreadableSource,
@@ -29,6 +31,7 @@ enum class Fault {
 const char* nameOf(Fault fault) {
   switch (fault) {
     case Fault::FileSizeLimit: return "FileSizeLimit";
+    case Fault::ReadError: return "ReadError";
     case Fault::UnwritableDestinationDirectory: return "UnwritableDestinationDirectory";
     case Fault::UncreatableDestinationDirectory: return "UncreatableDestinationDirectory";
     case Fault::UnreadableSource: return "UnreadableSource";
@@ -70,6 +73,10 @@ class Messages {
   std::string writeFailed(const std::string& reason) const {
     if (readsArchive(mode)) return "WriteFile failed: " + reason + "\n\nextract failed\n" + copyFailed();
     return "WriteFile failed:" + reason + "\n\n" + copyFailed();
+  }
+  std::string readFailed(const std::string& reason) const {
+    if (readsArchive(mode)) return "ReadFile failed: " + reason + "\n\nextract failed\n" + copyFailed();
+    return "ReadFile failed" + reason + "\n\nSetSourceDataToBuffer failed\n" + copyFailed();
   }
   std::string destinationFailed(const std::string& reason) const {
     return "failed to open file: " + destination + ": " + reason + "\n\n" + copyFailed();
@@ -134,6 +141,16 @@ Expectation arrange(Fault fault, const Workspace& workspace) {
       expected.options.unprivileged = false;
       expected.options.fileSizeLimit = kFileSizeLimit;
       expected.error = messages.writeFailed("File too large");
+      break;
+    case Fault::ReadError:
+      // In the middle of the failing record's data: the records before it
+      // are read whole, an existing destination too.
+      expected.options.unprivileged = false;
+      expected.options.environment = faultPointEnvironment(
+          "RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES",
+          workspace.items()[kFirst].bytes.size() + workspace.items()[kExisting].bytes.size() +
+              failing.bytes.size() / 2);
+      expected.error = messages.readFailed("Input/output error");
       break;
     case Fault::UnwritableDestinationDirectory:
       fs::create_directories(destinationDirectory);
@@ -226,7 +243,8 @@ TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothing
 INSTANTIATE_TEST_SUITE_P(
     EveryWritingMode, FaultInWritingMode,
     ::testing::Combine(::testing::ValuesIn(writingModes()),
-                       ::testing::Values(Fault::FileSizeLimit, Fault::UnwritableDestinationDirectory,
+                       ::testing::Values(Fault::FileSizeLimit, Fault::ReadError,
+                                         Fault::UnwritableDestinationDirectory,
                                          Fault::UncreatableDestinationDirectory,
                                          Fault::UnreadableSource, Fault::UnsearchableSourceDirectory,
                                          Fault::SourceIsNotAFile)),

@@ -9,8 +9,8 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <cstdlib>
 
+#include "e2e/FaultPoint.h"
 #include "e2e/WritingModes.h"
 
 namespace {
@@ -18,7 +18,7 @@ namespace {
 using namespace testsupport;
 using namespace e2e;
 
-// A moment of the run, as KillPoint.cpp reads it from the environment.
+// A moment of the run, as FaultPoint.cpp reads it from the environment.
 struct KillPoint {
   std::string setting;
   std::uint64_t value;
@@ -127,15 +127,13 @@ class KilledStoreRun : public ::testing::TestWithParam<WritingMode> {
     const fs::path job = workspace.job();
     fs::remove(job.string() + ".out");
     fs::remove(job.string() + ".err");
-    // The sanitizers' runtime wants to be the first library; here it cannot.
-    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-    const std::string environment =
-        point.setting + "=" + std::to_string(point.value) + " LD_PRELOAD='" + KILL_POINT_LIBRARY +
-        "' ASAN_OPTIONS='" + (sanitizerOptions == nullptr ? "" : sanitizerOptions) +
-        ":verify_asan_link_order=0'";
+    std::string command = "env";
+    for (const auto& [name, value] : faultPointEnvironment(point.setting, point.value)) {
+      command += " " + name + "='" + value + "'";
+    }
     // The shell's own "Killed" goes to /dev/null with the rest.
-    return shell("{ env " + environment + " '" + RAZADEDEZUZEV_BINARY + "' " +
-                 workspace.mode().word + " '" + job.string() + "'; } > /dev/null 2>&1");
+    return shell("{ " + command + " '" + RAZADEDEZUZEV_BINARY + "' " + workspace.mode().word + " '" +
+                 job.string() + "'; } > /dev/null 2>&1");
   }
 };
 
