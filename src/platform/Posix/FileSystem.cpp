@@ -56,23 +56,31 @@ std::error_code getFileStatus(std::u16string_view path, FileStatus& status) {
   return {};
 }
 
+namespace {
+
+// Tries the directory itself first: in a store most parents exist already,
+// so one mkdir usually does it. Only a missing parent costs a walk upwards.
+std::error_code createDirectoryAndParents(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  if (errno == EEXIST) return makeOneDirectory(path);  // tells a directory from a file
+  if (errno != ENOENT) return errnoCode();
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return errnoCode();
+  std::size_t parentEnd = slash;
+  while (parentEnd > 1 && path[parentEnd - 1] == '/') --parentEnd;  // doubled separators
+  if (const std::error_code error = createDirectoryAndParents(path.substr(0, parentEnd))) {
+    return error;
+  }
+  return makeOneDirectory(path);
+}
+
+}  // namespace
+
 std::error_code createDirectories(std::u16string_view path) {
   std::string native = posix::toNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
-
-  struct stat info {};
-  if (::stat(native.c_str(), &info) == 0) {
-    return S_ISDIR(info.st_mode) ? std::error_code{} : std::make_error_code(std::errc::file_exists);
-  }
-  // Walk down from the top, creating what is missing; each level is cheap
-  // when it exists already, and a concurrent creator is no failure.
-  for (std::size_t pos = native.find('/', 1); pos != std::string::npos;
-       pos = native.find('/', pos + 1)) {
-    if (native[pos - 1] == '/') continue;  // doubled separator
-    if (const std::error_code error = makeOneDirectory(native.substr(0, pos))) return error;
-  }
-  return makeOneDirectory(native);
+  return createDirectoryAndParents(native);
 }
 
 std::error_code openDirectorySearch(std::u16string_view directory, DirectorySearchHandle& handle,
