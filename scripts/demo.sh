@@ -40,6 +40,29 @@ file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}$work/incoming/notes${tab}re
 JOB
 run test_file_existence exists.job
 
+cat > "$work/store.job" <<JOB
+input_base_dir_path${tab}$work/incoming
+file${tab}9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21${tab}report.txt${tab}$work/store${tab}1
+file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}data.csv${tab}$work/store${tab}3
+JOB
+run batch_copy_to_resource_store store.job
+
+cat > "$work/store_dirs.job" <<JOB
+file${tab}0c5e2a11-7d42-4f3b-9a8e-1b2c3d4e5f60${tab}$work/incoming/notes${tab}readme.md${tab}$work/store${tab}1
+JOB
+run batch_copy_to_resource_store_from_multiple_directories store_dirs.job
+
+cat > "$work/restore.job" <<JOB
+output_base_dir_path${tab}$work/restored
+file${tab}9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21${tab}report.txt${tab}$work/store${tab}1
+file${tab}5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80${tab}tables/data.csv${tab}$work/store${tab}3
+file${tab}0c5e2a11-7d42-4f3b-9a8e-1b2c3d4e5f60${tab}notes/readme.md${tab}$work/store${tab}1
+JOB
+run batch_copy_from_resource_store restore.job
+echo "=== files now in $work/store and $work/restored"
+(cd "$work" && find store restored -type f | sort)
+echo
+
 cp samples/sample.zip "$work/sample.zip"
 cat > "$work/zip.job" <<JOB
 zip_file_path${tab}$work/sample.zip
