@@ -193,26 +193,6 @@ INSTANTIATE_TEST_SUITE_P(
                   kEmptyCell + "empty private_resource_dir_path for uuid \"abcdef\"\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(StoreJob, UnwritableStorageDirectoryIsReported) {
-  writeFile(in / "a", "a");
-  const fs::path storageDirectory = storedPath(store, kUuidA, 1).parent_path();
-  fs::create_directories(storageDirectory);
-  fs::permissions(storageDirectory, fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-  RunOptions unprivileged;
-  unprivileged.unprivileged = true;
-
-  const RunResult run = runJob(kToStore, dir, inputBase() + storeRecord(kUuidA, "a"), unprivileged);
-
-  const std::string destination = storedPath(store, kUuidA, 1).string();
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, "failed to open file: " + destination + ": Permission denied\n\n" +
-                         "File Copy failed: (from " + (in / "a").string() + ", to " + destination +
-                         ")\nExecuteBatchCopyToResourceStore failed\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(storageDirectory), fs::directory_iterator()), 0);
-}
-
 TEST_F(StoreJob, StoredFilesComeBackOutUnderTheirNames) {
   writeFile(in / "a.bin", randomBytes(65537, 5));
   writeFile(in / "b.bin", randomBytes(3 * 1024 * 1024, 6));

@@ -113,19 +113,6 @@ TEST(ExtractFromZip, AnUnknownEntryNameEndsTheRunAtItsRecord) {
   }
 }
 
-TEST(ExtractFromZip, ADestinationThatCannotBeCreatedFailsTheRecord) {
-  ScratchDir dir;
-  writeFile(dir / "out/file", "a file, not a directory");
-  const RunResult run = runJob("extract_from_zip", dir,
-                               extractJob(makeArchive(dir, "mixed"), dir / "out") +
-                                   record("u1", "five.txt", "file/five.txt"));
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.out, "");
-  EXPECT_TRUE(run.err.ends_with("file copy failed: " + dir.str("out/file/five.txt") +
-                                "\nExecuteExtractFromZip failed\n"))
-      << run.err;
-}
-
 TEST(ExtractFromZip, DamagedOrEncryptedDataIsReportedWithoutFailingTheRecord) {
   ScratchDir dir;
   // The engine's verdict on the data is told, and the line carries the

@@ -109,30 +109,3 @@ TEST(ExtractToStore, AFailingRecordEndsTheRunAfterTheLinesBeforeIt) {
   }
 }
 
-TEST(ExtractToStore, ARunKilledMidEntryLeavesNoPartialStoredFile) {
-  ScratchDir dir;
-  const fs::path archive = makeArchive(dir, "big");
-  unzipEntry(archive, "big.txt", dir / "expected");
-  const std::string digest = md5Hex(dir / "expected");
-  const fs::path job = dir / "job";
-  writeFile(job, zipParameter(archive) + record(kUuid1, "big.txt", dir / "store"));
-  const fs::path storageDirectory = dir / "store/9b/1d";
-
-  // Killed early, in the middle, or not at all: whenever it happens, the
-  // stored file is absent or complete, and nothing else is left.
-  for (const char* delay : {"0.05", "0.3", "1"}) {
-    shell("{ timeout -s KILL " + std::string(delay) + " '" + RAZADEDEZUZEV_BINARY +
-          "' extract_from_zip_to_resource_store '" + job.string() + "'; } 2>/dev/null");
-    if (pathExists(storageDirectory / kUuid1)) {
-      EXPECT_EQ(md5Hex(storageDirectory / kUuid1), digest) << delay;
-      fs::remove(storageDirectory / kUuid1);
-    }
-    if (pathExists(storageDirectory)) {
-      EXPECT_TRUE(fs::is_empty(storageDirectory)) << delay;
-    }
-  }
-  const RunResult rerun = runProgram({"extract_from_zip_to_resource_store", job.string()}, job);
-  EXPECT_EQ(rerun.exitCode, 0);
-  EXPECT_EQ(rerun.out, resultLine(kUuid1, 50000000, digest));
-  EXPECT_EQ(md5Hex(storageDirectory / kUuid1), digest);
-}
