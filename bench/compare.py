@@ -39,28 +39,46 @@ def run_once(command):
     return elapsed, rss, code
 
 
-def main():
-    title, runs = sys.argv[1], int(sys.argv[2])
-    commands = [arg.split("=", 1) for arg in sys.argv[3:]]
-    times = {name: [] for name, _ in commands}
-    memory = {name: 0 for name, _ in commands}
+def measure(runs, commands, stop_on_failure=False):
+    """Runs (name, set-up, command) triples interleaved, one warm-up round
+    first. The set-up (a shell command, or None) runs before every run of its
+    command and is not timed. Returns median seconds and peak RSS in KiB."""
+    times = {name: [] for name, _, _ in commands}
+    peaks = {name: 0 for name, _, _ in commands}
     for round_number in range(runs + 1):
-        for name, command in commands:
+        for name, setup, command in commands:
+            if setup:
+                subprocess.check_call(["/bin/bash", "-c", setup])
             elapsed, rss, code = run_once(command)
             if code != 0:
-                print(f"  {name}: exit code {code}: {command}", file=sys.stderr)
+                message = f"  {name}: exit code {code}: {command}"
+                if stop_on_failure:
+                    sys.exit(message)
+                print(message, file=sys.stderr)
             if round_number > 0:  # round 0 warms the cache
                 times[name].append(elapsed)
-                memory[name] = max(memory[name], rss)
-    program = commands[0][0]
-    program_median = statistics.median(times[program])
+                peaks[name] = max(peaks[name], rss)
+    return {name: statistics.median(values) for name, values in times.items()}, peaks
+
+
+def print_comparison(title, runs, medians, peaks):
+    """The first command is the program; the others get a ratio against it."""
+    program = next(iter(medians))
     print(f"== {title} ({runs} runs each, medians)")
-    for name, _ in commands:
-        median = statistics.median(times[name])
-        line = f"  {name:<28} {median:9.3f} s   peak RSS {memory[name] / 1024:8.1f} MiB"
+    for name, median in medians.items():
+        line = f"  {name:<34} {median:9.3f} s   peak RSS {peaks[name] / 1024:8.1f} MiB"
         if name != program:
-            line += f"   ratio program/peer {program_median / median:6.2f}"
+            line += f"   ratio program/peer {medians[program] / median:6.2f}"
         print(line)
+    sys.stdout.flush()
+
+
+def main():
+    title, runs = sys.argv[1], int(sys.argv[2])
+    commands = [(name, None, command)
+                for name, command in (arg.split("=", 1) for arg in sys.argv[3:])]
+    medians, peaks = measure(runs, commands)
+    print_comparison(title, runs, medians, peaks)
 
 
 if __name__ == "__main__":

@@ -9,32 +9,19 @@ flushing them to disk, so that no run pays for another's write-back). Prints
 median wall times, peak memory and the ratios that the targets name.
 """
 import os
-import statistics
 import subprocess
 import sys
 import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare import run_once  # noqa: E402
+from compare import measure as compare_measure  # noqa: E402
 
 PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers", "store_peer.py")
 SMALL_FILES, SMALL_SIZE, SMALL_DIRECTORIES = 20000, 4096, 20
 
 
 def measure(runs, commands):
-    """commands: (name, set-up, command). Returns median seconds and peak KiB."""
-    times = {name: [] for name, _, _ in commands}
-    peaks = {name: 0 for name, _, _ in commands}
-    for round_number in range(runs + 1):
-        for name, setup, command in commands:
-            subprocess.check_call(["/bin/bash", "-c", setup])
-            elapsed, rss, code = run_once(command)
-            if code != 0:
-                sys.exit(f"{name} failed with exit code {code}: {command}")
-            if round_number > 0:
-                times[name].append(elapsed)
-                peaks[name] = max(peaks[name], rss)
-    return {name: statistics.median(values) for name, values in times.items()}, peaks
+    return compare_measure(runs, commands, stop_on_failure=True)
 
 
 def report(title, medians, peaks):

@@ -12,12 +12,11 @@ emptied before each run, outside the timed part.
 import os
 import random
 import shutil
-import statistics
 import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare import run_once  # noqa: E402  (timing and peak memory of one command)
+from compare import measure, print_comparison  # noqa: E402
 
 
 def text_block(size, seed):
@@ -55,28 +54,10 @@ def extract_job(path, archive, out, count):
 
 def compare(title, runs, commands):
     """commands: (name, shell command, directory to empty before each run or None)."""
-    times = {name: [] for name, _, _ in commands}
-    memory = {name: 0 for name, _, _ in commands}
-    for round_number in range(runs + 1):
-        for name, command, scratch in commands:
-            if scratch:
-                shutil.rmtree(scratch, ignore_errors=True)
-                os.makedirs(scratch)
-            elapsed, rss, code = run_once(command)
-            if code != 0:
-                print(f"  {name}: exit code {code}: {command}", file=sys.stderr)
-            if round_number > 0:  # round 0 warms the cache
-                times[name].append(elapsed)
-                memory[name] = max(memory[name], rss)
-    medians = {name: statistics.median(values) for name, values in times.items()}
-    program = commands[0][0]
-    print(f"== {title} ({runs} runs each, medians)")
-    for name, _, _ in commands:
-        line = f"  {name:<34} {medians[name]:9.3f} s   peak RSS {memory[name] / 1024:8.1f} MiB"
-        if name != program:
-            line += f"   ratio program/peer {medians[program] / medians[name]:6.2f}"
-        print(line)
-    sys.stdout.flush()
+    medians, peaks = measure(runs, [
+        (name, f"rm -rf {scratch} && mkdir -p {scratch}" if scratch else None, command)
+        for name, command, scratch in commands])
+    print_comparison(title, runs, medians, peaks)
     return medians
 
 
