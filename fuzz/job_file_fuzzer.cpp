@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Logger.h"
-#include "input/InputFile.h"
+#include "base/Logger.h"
+#include "job/InputFile.h"
+#include "platform/Utf.h"
 
 namespace {
 
@@ -30,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, file);
   std::fclose(file);
 
-  RazaDedeZuzev::Logger::GetInstance().errorFilePath = "/dev/null";
+  RazaDedeZuzev::Logger::GetInstance().errorFilePath = u"/dev/null";
   RazaDedeZuzev::AutoCloseLogger quiet;
   RazaDedeZuzev::InputFile job;
-  job.Load(scratchFile());
+  job.Load(RazaDedeZuzev::platform::utf8ToUtf16(scratchFile()));
   for (const char* column : {"uuid", "file_name", "dir_name", "private_resource_dir_path",
                              "storage_type", "uuid"}) {
     job.AddColumn(column);

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/Application.h"
+#include "platform/Utf.h"
 
 namespace fs = std::filesystem;
 
@@ -95,9 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Relative paths resolve against the scratch directory.
   const fs::path previous = fs::current_path();
   fs::current_path(scratch);
-  const char* argv[] = {"razadedezuzev", kModeWords[data[0] % 9], "job"};
+  const std::vector<std::u16string> arguments = {
+      u"razadedezuzev", RazaDedeZuzev::platform::utf8ToUtf16(kModeWords[data[0] % 9]), u"job"};
   RazaDedeZuzev::RazaDedeZuzevApplication application;
-  if (application.ParseArguments(3, argv)) application.Run();
+  if (application.ParseArguments(arguments)) application.Run();
   fs::current_path(previous);
 
   resetScratch();

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
-#include "platform/Unicode.h"
+#include "base/Logger.h"
+#include "platform/Utf.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipFileCopyCommand.h"
 
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, file);
   std::fclose(file);
 
-  RazaDedeZuzev::Logger::GetInstance().errorFilePath = "/dev/null";
+  RazaDedeZuzev::Logger::GetInstance().errorFilePath = u"/dev/null";
   {
     RazaDedeZuzev::AutoCloseLogger quiet;
     RazaDedeZuzev::ZipArchive archive;

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <string>
-
-#include "app/Mode.h"
+#include <vector>
 
 namespace RazaDedeZuzev {
+
+struct ModeDescription;
 
 // One run of the program: the arguments, then one mode on one job file.
 class RazaDedeZuzevApplication {
@@ -12,20 +13,19 @@ class RazaDedeZuzevApplication {
   RazaDedeZuzevApplication() = default;
   virtual ~RazaDedeZuzevApplication() = default;
 
-  // Takes the mode word and the job file path; false after the usage text or
-  // an unknown mode word on standard output.
-  bool ParseArguments(int argc, const char* const* argv);
+  // Takes the mode word and the job file path from the arguments (the
+  // program name first); false after the usage text or an unknown mode word
+  // on standard output.
+  bool ParseArguments(const std::vector<std::u16string>& arguments);
 
   // Loads the job, opens the output file and runs the mode's handler. False
-  // when the job could not be loaded, the output file not opened, or the
-  // handler failed; the reason is in the error file.
+  // when the job could not be loaded, the output file not opened or written,
+  // or the handler failed; the reason is in the error file.
   bool Run();
 
-  Mode GetMode() const { return mode; }
-
  private:
-  Mode mode = Mode::BatchCopyToResourceStore;
-  std::string inputFilePath;
+  const ModeDescription* mode = nullptr;
+  std::u16string inputFilePath;
 };
 
 }  // namespace RazaDedeZuzev

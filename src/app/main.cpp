@@ -4,6 +4,8 @@
 int main(int argc, char** argv) {
   RazaDedeZuzev::platform::suppressErrorDialogs();
   RazaDedeZuzev::RazaDedeZuzevApplication application;
-  if (!application.ParseArguments(argc, argv)) return 1;
+  if (!application.ParseArguments(RazaDedeZuzev::platform::commandLineArguments(argc, argv))) {
+    return 1;
+  }
   return application.Run() ? 0 : 2;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-// Open files by handle, in the manner of the operating system's own file API:
-// every call reports failure as a std::error_code, and the error that a caller
-// must tell apart (the file exists already) compares equal to
-// std::errc::file_exists on every system.
+// Open files by handle, in the manner of the operating system's own file API.
+// Every call reports failure as a std::error_code; the errors that callers
+// must tell apart compare equal to the portable std::errc values named below
+// on every system.
 //
-// Paths are UTF-16 and may use `\` or `/` as separators; the implementation
-// turns them into what the system expects.
+// Paths are the program's UTF-16 strings and may use `\` or `/` as
+// separators; the implementation turns them into what the system expects.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,24 +14,45 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/UniqueHandle.h"
+
 namespace RazaDedeZuzev::platform {
 
 #ifdef _WIN32
 inline constexpr char16_t kNativeSeparator = u'\\';
+// Text files (results, diagnostics, standard output) end their lines as the
+// system's text-mode streams do.
+inline constexpr std::string_view kLineEnd = "\r\n";
 #else
 inline constexpr char16_t kNativeSeparator = u'/';
+inline constexpr std::string_view kLineEnd = "\n";
 #endif
 
 // A file descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kInvalidFileHandle = -1;
 
-// Opens an existing file for reading; other readers are not excluded.
-std::error_code openFileForRead(std::u16string_view path, FileHandle& handle);
+struct FileHandleTraits {
+  using Handle = FileHandle;
+  static constexpr Handle invalid() { return kInvalidFileHandle; }
+  static void close(Handle handle);
+};
+using UniqueFile = UniqueHandle<FileHandleTraits>;
 
-// Creates a file that must not exist yet, for writing. Never truncates or
-// replaces anything: an existing name fails with std::errc::file_exists.
-std::error_code createNewFile(std::u16string_view path, FileHandle& handle);
+// Opens an existing regular file for reading; other readers are not
+// excluded, writers are where the system can exclude them. A directory fails
+// with std::errc::is_a_directory, any other kind of file (a pipe, a device)
+// with std::errc::operation_not_supported, without waiting for a writer.
+std::error_code openFileForRead(std::u16string_view path, UniqueFile& file);
+
+// Creates a file that must not exist yet, for writing, shared with no one.
+// Never truncates or replaces anything: an existing name of any kind fails
+// with std::errc::file_exists.
+std::error_code createNewFile(std::u16string_view path, UniqueFile& file);
+
+// Creates the file or empties an existing one, for writing: the result and
+// error files, which each run writes anew.
+std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file);
 
 std::error_code getFileSize(FileHandle handle, std::uint64_t& size);
 
@@ -40,7 +61,7 @@ std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
                          std::size_t& bytesRead);
 
 // Writes all `size` bytes unless the system refuses; `bytesWritten` tells how
-// many reached the file when it did (a full disk may stop it short).
+// many reached the file when it stopped short (a full disk).
 std::error_code writeFile(FileHandle handle, const void* data, std::size_t size,
                           std::size_t& bytesWritten);
 
@@ -48,16 +69,42 @@ enum class SeekOrigin { Begin, Current, End };
 std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin origin,
                          std::uint64_t& newPosition);
 
-// Closes the handle if it is open and sets it to kInvalidFileHandle.
-void closeFile(FileHandle& handle);
+// Moves up to `count` bytes from the current position of `from` to that of
+// `to` inside the kernel, without passing them through the program. Fails
+// with std::errc::function_not_supported where the system or the file
+// systems offer no such copy: the caller then moves the bytes itself.
+// `copied` is 0 only when `from` has ended.
+std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t count,
+                              std::uint64_t& copied);
 
-// A file that is written completely before it gets its final name, so that
-// no reader, and no process killed halfway, ever leaves a partial file under
-// that name. One owner holds it from creation until it is published or
-// discarded; both release it.
+// Makes the file's data, and what is needed to read it back, durable.
+std::error_code syncFileData(FileHandle handle);
+
+// Starts writing the file's data to the disk without waiting for it, so that
+// a later syncFileData finds little left to do. A hint: does nothing where
+// the system has no such call.
+void startWriteback(FileHandle handle);
+
+// Makes everything written to the file system that holds the file durable at
+// once: for many files, far cheaper than a syncFileData each. Fails with
+// std::errc::function_not_supported where the system has no such call.
+// Writes to a network or user-space file system need syncFileData.
+std::error_code syncFileSystem(FileHandle handle);
+
+// Closes the file and reports what the system reports: some file systems
+// tell of a failed write only now.
+std::error_code closeFile(UniqueFile& file);
+
+// The process's standard output; not owned.
+FileHandle standardOutput();
+
+// A file that is written completely, and made durable, before it gets its
+// final name, so that no reader, no killed process and no crash ever leaves
+// a partial file under that name.
 struct TemporaryFile {
-  FileHandle handle = kInvalidFileHandle;
-  // Empty while the file has no name at all; otherwise its temporary name.
+  UniqueFile file;
+  // Empty while the file has no name at all; otherwise its temporary name,
+  // hidden, in the same directory as the final name.
   std::u16string temporaryPath;
 };
 
@@ -65,16 +112,22 @@ struct TemporaryFile {
 // of its final name). Where the system can, the file has no name at all and
 // vanishes with the process unless it is published; elsewhere it falls back
 // to createNamedTemporaryFile.
-std::error_code createTemporaryFile(std::u16string_view directory, TemporaryFile& file);
+std::error_code createTemporaryFile(std::u16string_view directory, std::u16string_view namePrefix,
+                                    TemporaryFile& file);
 
-// Creates a temporary file under a new, unique hidden name in `directory`.
-// A process killed before publishing leaves that name behind (never the
-// final one).
-std::error_code createNamedTemporaryFile(std::u16string_view directory, TemporaryFile& file);
+// Creates a temporary file under a new, unique, hidden name in `directory`:
+// `namePrefix` (which starts with a dot), then what makes it unique. A
+// process killed before publishing leaves that name behind (never the final
+// one).
+std::error_code createNamedTemporaryFile(std::u16string_view directory,
+                                         std::u16string_view namePrefix, TemporaryFile& file);
 
-// Gives the finished file its final name, then closes it and removes any
-// temporary name, whatever the outcome. A name that exists already is never
-// replaced: that fails with std::errc::file_exists and the file is dropped.
+// Gives the written file its final name and closes it, checking the close;
+// a temporary name is removed whatever the outcome. A name that exists
+// already is never replaced: that fails with std::errc::file_exists and the
+// file is dropped. Where the file system can neither link nor rename without
+// replacing, the final name is created exclusively and the bytes are copied
+// into it: the name then exists before its bytes are complete.
 std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view path);
 
 // Closes and removes a temporary file that is not to be published.

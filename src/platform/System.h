@@ -1,17 +1,16 @@
 #pragma once
 
-// Process-wide services: error texts, the environment, sleeping, code pages.
+// Process-wide services: the command line, error texts, the environment,
+// sleeping, the executable's place and the processors.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace RazaDedeZuzev::platform {
-
-// The calling thread's last system error, read right after a failing call.
-std::error_code lastSystemError();
 
 // The system's English text for an error, ending with a line break as the
 // system texts of Windows do. Empty when the system has no text for it.
@@ -20,15 +19,22 @@ std::string systemErrorText(const std::error_code& error);
 // Keeps the system from stopping an unattended process with a dialog box.
 void suppressErrorDialogs();
 
+// The arguments as the process received them, the program name first, each
+// in the program's own string type, so that any character survives: on
+// Windows the wide command line, on POSIX the bytes of `argv` (carried
+// losslessly, see Utf.h).
+std::vector<std::u16string> commandLineArguments(int argc, char** argv);
+
 void sleepMilliseconds(std::uint64_t milliseconds);
 
+// The variable's value as UTF-8, or nothing when it is not set.
 std::optional<std::string> getEnvironmentVariable(const char* name);
-
-// Converts to code page 932 (Shift_JIS); characters it cannot hold become '?'.
-std::string toCodePage932(std::u16string_view text);
 
 // Directory that holds the running executable, with a trailing separator;
 // empty when it cannot be found.
 std::u16string executableDirectory();
+
+// How many processors the process may run on; at least 1.
+unsigned processorCount();
 
 }  // namespace RazaDedeZuzev::platform

@@ -2,10 +2,10 @@
 
 #include <limits>
 
-#include "app/Logger.h"
-#include "copy/PathUtil.h"
+#include "base/Logger.h"
+#include "base/PathUtil.h"
+#include "base/TextEncoding.h"
 #include "platform/File.h"
-#include "platform/Unicode.h"
 
 namespace RazaDedeZuzev {
 namespace {
@@ -18,7 +18,7 @@ bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 // Record values in messages: UTF-8, empty ones too (the text conversion of
 // the handlers would refuse those with a message of its own).
 std::string quoted(std::u16string_view value) {
-  return "\"" + platform::utf16ToUtf8(value) + "\"";
+  return "\"" + asUtf8(value) + "\"";
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 
 #include <string_view>
 
-#include "app/Logger.h"
-#include "copy/TextEncoding.h"
-#include "zip/ArchiveExtractCallback.h"
-#include "zip/SequentialOutStreams.h"
-#include "zip/ZipArchiveState.h"
+#include "base/Logger.h"
+#include "base/TextEncoding.h"
+#include "zip/engine/ArchiveExtractCallback.h"
+#include "zip/engine/SequentialOutStreams.h"
+#include "zip/engine/ZipArchiveState.h"
 
 namespace RazaDedeZuzev {
 
@@ -60,8 +60,7 @@ class ItemReader {
     }
     entry.isHidden = (attributes & kHiddenAttribute) != 0;
     entry.isEncrypted = namesEncryptionMethod(method);
-    entry.name = toMultiByteString(normalisedEntryPath(std::move(path), isDirectory),
-                                   kCodePageUtf8);
+    entry.name = toUtf8(normalisedEntryPath(std::move(path), isDirectory));
     entry.index = index;
     return true;
   }
@@ -82,19 +81,16 @@ class ItemReader {
 
 }  // namespace
 
-HRESULT extractSelectedItem(ZipArchiveState& state, ISequentialOutStream* stream) {
+HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream> stream) {
   // The engine trusts the index it is given: one beyond its items makes it
   // read past its own item table.
   std::uint32_t count = 0;
   state.inArchive->GetNumberOfItems(&count);
   if (state.selectedIndex >= count) return E_FAIL;
 
-  auto* callback = new ArchiveExtractCallback(stream);
-  callback->AddRef();
+  const auto callback = makeEngineObject<ArchiveExtractCallback>(std::move(stream));
   const std::uint32_t indices[] = {state.selectedIndex};
-  const HRESULT result = state.inArchive->Extract(indices, 1, 0, callback);
-  callback->Release();
-  return result;
+  return state.inArchive->Extract(indices, 1, 0, callback.get());
 }
 
 ZipArchive::ZipArchive() : state(std::make_unique<ZipArchiveState>()) {
@@ -109,26 +105,21 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
   // entries in the second file.
   entriesByName.clear();
   state->selectedIndex = ZipArchiveState::kNoSelection;
-  IInArchive* archive = nullptr;
+  ComPtr<IInArchive> archive;
   if (state->engine.createObject == nullptr ||
       state->engine.createObject(&CLSID_ZipFormat, &IID_IInArchive,
-                                 reinterpret_cast<void**>(&archive)) != S_OK ||
-      archive == nullptr) {
+                                 reinterpret_cast<void**>(archive.receive())) != S_OK ||
+      !archive) {
     logger << "failed to create archive object";
     return false;
   }
-  releaseAndClear(state->inArchive);
-  state->inArchive = archive;
-
-  auto* stream = new FileInStream(path);
-  stream->AddRef();
-  releaseAndClear(state->inStream);
-  state->inStream = stream;
-  if (!stream->OpenFile()) {
+  state->inArchive = std::move(archive);
+  state->inStream = makeEngineObject<FileInStream>(path);
+  if (!state->inStream->OpenFile()) {
     logger << "failed to open file";
     return false;
   }
-  if (state->inArchive->Open(stream, nullptr, nullptr) != S_OK) {
+  if (state->inArchive->Open(state->inStream.get(), nullptr, nullptr) != S_OK) {
     logger << "failed to open archive";
     return false;
   }
@@ -136,7 +127,7 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
 }
 
 bool ZipArchive::GetZipEntryList(std::vector<ZipEntry>& list) {
-  if (state->inArchive == nullptr) return false;
+  if (!state->inArchive) return false;
   std::uint32_t count = 0;
   state->inArchive->GetNumberOfItems(&count);
   list.reserve(list.size() + count);
@@ -168,13 +159,11 @@ bool ZipArchive::GetZipEntry(const std::string& name, ZipEntry& entry) {
 bool ZipArchive::GetZipContentData(std::uint64_t index, void* buffer, std::size_t capacity,
                                    std::uint64_t& byteCount) {
   byteCount = 0;
-  if (state->inArchive == nullptr) return false;
-  auto* stream = new SequentialOutStreamBufferWriter(buffer, capacity, &byteCount);
-  stream->AddRef();
+  if (!state->inArchive) return false;
+  const auto stream = makeEngineObject<SequentialOutStreamBufferWriter>(buffer, capacity, &byteCount);
   state->selectedIndex = static_cast<std::uint32_t>(index);
   const HRESULT result = extractSelectedItem(*state, stream);
   const bool stoppedByStream = result == E_ABORT && stream->StoppedWhenFull();
-  stream->Release();
   if (result != S_OK && !stoppedByStream) {
     Logger::GetInstance() << "extract failed\n";
     return false;

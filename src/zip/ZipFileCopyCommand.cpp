@@ -1,8 +1,8 @@
 #include "zip/ZipFileCopyCommand.h"
 
-#include "app/Logger.h"
-#include "zip/SequentialOutStreams.h"
-#include "zip/ZipArchiveState.h"
+#include "base/Logger.h"
+#include "zip/engine/SequentialOutStreams.h"
+#include "zip/engine/ZipArchiveState.h"
 
 namespace RazaDedeZuzev {
 
@@ -20,15 +20,14 @@ bool ZipFileCopyCommand::SetZipEntryName(const std::string& name) {
 }
 
 bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle handle) {
-  if (archiveState.inArchive == nullptr) return false;
+  if (!archiveState.inArchive) return false;
   SequentialOutStreamFileWriter::HashChunkFunction hashChunk;
   if (hashEnabled) {
     hashChunk = [this](const void* data, std::size_t size) { return HashChunk(data, size); };
   }
-  auto* stream = new SequentialOutStreamFileWriter(writeEnabled, handle, std::move(hashChunk));
-  stream->AddRef();
-  const HRESULT result = extractSelectedItem(archiveState, stream);
-  stream->Release();
+  const HRESULT result = extractSelectedItem(
+      archiveState,
+      makeEngineObject<SequentialOutStreamFileWriter>(writeEnabled, handle, std::move(hashChunk)));
   if (result != S_OK) {
     Logger::GetInstance() << "extract failed\n";
     return false;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "copy/FileCopyCommand.h"
+#include "transfer/FileCopyCommand.h"
 #include "zip/ZipArchive.h"
 
 namespace RazaDedeZuzev {

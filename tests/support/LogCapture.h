@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Logger.h"
+#include "base/Logger.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
@@ -14,7 +14,7 @@ namespace testsupport {
 inline std::string captureLog(const std::function<void()>& action) {
   ScratchDir dir;
   const fs::path errorFile = dir / "log.err";
-  RazaDedeZuzev::Logger::GetInstance().errorFilePath = errorFile.string();
+  RazaDedeZuzev::Logger::GetInstance().errorFilePath = errorFile.u16string();
   {
     RazaDedeZuzev::AutoCloseLogger guard;
     action();

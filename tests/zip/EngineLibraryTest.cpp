@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ZipTestSupport.h"
+#include "support/ZipSupport.h"
 
 using namespace testsupport;
 using namespace ziptest;

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ZipTestSupport.h"
+#include "support/ZipSupport.h"
 #include "support/LogCapture.h"
-#include "zip/SequentialOutStreams.h"
+#include "zip/engine/SequentialOutStreams.h"
 #include "zip/ZipArchive.h"
 
 using namespace testsupport;

@@ -1,0 +1,37 @@
+#include "base/PathUtil.h"
+#include "base/TextEncoding.h"
+#include "job/InputFile.h"
+#include "modes/ModeSupport.h"
+#include "modes/Modes.h"
+#include "zip/ZipArchive.h"
+
+namespace RazaDedeZuzev {
+
+// Extracts the named entries of one archive into files below the output
+// directory, one result line per record; the first failing record ends the
+// run. The archive is opened once, before the records are looked at.
+bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
+  job.AddColumn("uuid");
+  job.AddColumn("archive_name");
+  job.AddColumn("file_name");
+
+  const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
+  ZipArchive archive;
+  if (!openArchiveOfJob(archive, zipFilePath)) return false;
+  const std::u16string outputBaseDirectory =
+      toWideString(job.GetParameter("output_base_dir_path"));
+
+  const std::uint64_t rowCount = job.GetRowCount();
+  for (std::uint64_t row = 0; row < rowCount; ++row) {
+    const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
+    const std::string archiveName = job.GetCell(row, "archive_name");
+    const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
+    if (!extractEntryAndReport(archive, archiveName, joinPath(outputBaseDirectory, fileName),
+                               ExtractionTarget::File, uuid, output)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace RazaDedeZuzev

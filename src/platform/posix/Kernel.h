@@ -1,0 +1,39 @@
+#pragma once
+
+// The calls a POSIX build makes faster or safer where the kernel offers them
+// (Linux: unnamed files, linking a descriptor, renaming without replacing,
+// syncing a whole file system, copies inside the kernel). Which set is built
+// is chosen when the build is configured (RAZADEDEZUZEV_LINUX_CALLS): the
+// portable set answers every call with ENOSYS and the callers take the
+// portable road, which the test suite runs through that option too.
+//
+// Each returns what the system call returns (-1 with errno on failure).
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace RazaDedeZuzev::platform::posix::kernel {
+
+// An unnamed file for writing in `directory`, or -1.
+int openUnnamedFile(const char* directory);
+
+// Gives the unnamed file `descriptor` the name `path`; fails with EEXIST
+// when the name exists.
+int linkUnnamedFile(int descriptor, const char* path);
+
+// rename that fails with EEXIST instead of replacing an existing name.
+int renameWithoutReplacing(const char* from, const char* to);
+
+int syncFileSystem(int descriptor);
+
+// Asks the kernel to start writing the file's dirty pages.
+void startWriteback(int descriptor);
+
+ssize_t copyRange(int from, int to, std::size_t count);
+
+// The running executable's path, from the kernel; -1 where it cannot say.
+int executablePath(std::string& path);
+
+}  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -1,0 +1,47 @@
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/posix/Kernel.h"
+#include "platform/posix/NativePath.h"
+
+namespace RazaDedeZuzev::platform::posix::kernel {
+
+int openUnnamedFile(const char* directory) {
+  return retryOnSignal([&] { return ::open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); });
+}
+
+int linkUnnamedFile(int descriptor, const char* path) {
+  // Linking a descriptor directly needs a privilege that ordinary users
+  // lack; the /proc link to it does not.
+  if (::linkat(descriptor, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM) return -1;
+  char procPath[64];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", descriptor);
+  return ::linkat(AT_FDCWD, procPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+}
+
+int renameWithoutReplacing(const char* from, const char* to) {
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+int syncFileSystem(int descriptor) { return ::syncfs(descriptor); }
+
+void startWriteback(int descriptor) { ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+ssize_t copyRange(int from, int to, std::size_t count) {
+  return retryOnSignal([&] { return ::copy_file_range(from, nullptr, to, nullptr, count, 0); });
+}
+
+int executablePath(std::string& path) {
+  char buffer[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return -1;
+  path.assign(buffer, static_cast<std::size_t>(length));
+  return 0;
+}
+
+}  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -1,0 +1,63 @@
+#include "platform/Text.h"
+
+#include <iconv.h>
+
+#include "platform/Utf.h"
+
+namespace RazaDedeZuzev::platform {
+namespace {
+
+ConversionError refusedEmptyText() {
+  return {ConversionError::Step::SizeQuery, std::make_error_code(std::errc::invalid_argument)};
+}
+
+// Shift_JIS through iconv, character by character, so that one that the
+// code page lacks becomes '?' and the rest of the text still comes through.
+void appendAsCodePage932(std::u16string_view text, std::string& out) {
+  iconv_t converter = ::iconv_open("CP932", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    appendUtf16AsUtf8(text, out);
+    return;
+  }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    const std::size_t units = pair ? 2 : 1;
+    std::string utf8 = utf16ToUtf8(text.substr(i, units));
+    i += units;
+    char buffer[16];
+    char* input = utf8.data();
+    std::size_t inputLeft = utf8.size();
+    char* output = buffer;
+    std::size_t outputLeft = sizeof buffer;
+    if (::iconv(converter, &input, &inputLeft, &output, &outputLeft) == static_cast<std::size_t>(-1)) {
+      out.push_back('?');
+      ::iconv(converter, nullptr, nullptr, nullptr, nullptr);  // reset the shift state
+    } else {
+      out.append(buffer, static_cast<std::size_t>(output - buffer));
+    }
+  }
+  ::iconv_close(converter);
+}
+
+}  // namespace
+
+ConversionError appendUtf8AsWide(std::string_view bytes, std::u16string& out) {
+  if (bytes.empty()) return refusedEmptyText();
+  appendUtf8AsUtf16(bytes, out);
+  return {};
+}
+
+ConversionError appendWideAsCodePage(std::u16string_view text, std::uint32_t codePage,
+                                     std::string& out) {
+  if (text.empty()) return refusedEmptyText();
+  if (codePage == kCodePageShiftJis) {
+    appendAsCodePage932(text, out);
+  } else {
+    appendUtf16AsUtf8(text, out);
+  }
+  return {};
+}
+
+}  // namespace RazaDedeZuzev::platform

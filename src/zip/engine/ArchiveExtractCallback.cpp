@@ -1,0 +1,49 @@
+#include "zip/engine/ArchiveExtractCallback.h"
+
+#include "base/Logger.h"
+
+namespace RazaDedeZuzev::SevenZipArchiveImpl {
+
+HRESULT ArchiveExtractCallback::QueryInterface(const GUID& iid, void** object) {
+  *object = nullptr;
+  if (!(iid == IID_IUnknown || iid == IID_ICryptoGetTextPassword)) return E_NOINTERFACE;
+  *object = ComPtr<ICryptoGetTextPassword>::share(this).handOver();
+  return S_OK;
+}
+
+HRESULT ArchiveExtractCallback::GetStream(std::uint32_t, ISequentialOutStream** stream,
+                                          std::int32_t askExtractMode) {
+  if (askExtractMode != kAskModeExtract) return S_OK;
+  // The engine releases the stream when the item is done.
+  *stream = outStream.handOver();
+  return S_OK;
+}
+
+HRESULT ArchiveExtractCallback::SetOperationResult(std::int32_t operationResult) {
+  switch (operationResult) {
+    case kOperationOk:
+      return S_OK;
+    case kOperationUnsupportedMethod:
+      Logger::GetInstance() << "extract failed: unsupported method\n";
+      break;
+    case kOperationDataError:
+      Logger::GetInstance() << "extract failed: data error\n";
+      break;
+    case kOperationCrcError:
+      Logger::GetInstance() << "extract failed: CRC error\n";
+      break;
+    default:
+      Logger::GetInstance() << "extract failed: unknown error\n";
+      break;
+  }
+  return S_OK;
+}
+
+HRESULT ArchiveExtractCallback::CryptoGetTextPassword(BSTR* password) {
+  // No password is ever known: the engine then reports an encrypted item as
+  // unreadable through SetOperationResult.
+  if (password != nullptr) *password = nullptr;
+  return S_OK;
+}
+
+}  // namespace RazaDedeZuzev::SevenZipArchiveImpl
