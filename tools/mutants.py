@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""Mutation check: does the test suite notice faults that could really happen?
+
+Each mutant below is one small change to one source file (a flipped
+comparison, a dropped check, an off-by-one, a skipped step, a wrong
+separator, a missing message). Every mutant is applied alone, the program
+and the tests are rebuilt in build-mutants/, and the whole suite runs; the
+mutant is killed when a test fails (or times out), and survives when the
+suite still passes. A mutant whose text is no longer in the source is
+reported as stale, one that does not compile as invalid.
+
+Usage: tools/mutants.py [--list] [--only NAME ...] [--report FILE]
+The source tree is restored after every mutant, also when interrupted.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build-mutants")
+
+# (name, file below src/, original text, mutated text)
+MUTANTS = [
+    # platform
+    ("create-new-truncates", "platform/posix/File.cpp",
+     "O_WRONLY | O_CREAT | O_EXCL, 0666), file);", "O_WRONLY | O_CREAT | O_TRUNC, 0666), file);"),
+    ("pipe-opened-as-source", "platform/posix/File.cpp",
+     "if (::fstat(fd(file.get()), &info) == 0 && !S_ISREG(info.st_mode)) {",
+     "if (::fstat(fd(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {"),
+    ("temporary-name-left", "platform/posix/File.cpp",
+     "  discardTemporaryFile(file);\n  return error;", "  return error;"),
+    ("mkdir-error-ignored", "platform/posix/FileSystem.cpp",
+     "  if (errno != ENOENT) return errnoCode();\n  const std::size_t slash",
+     "  if (errno != ENOENT) return {};\n  const std::size_t slash"),
+    ("links-to-files-not-followed", "platform/posix/FileSystem.cpp",
+     "const int flags = found->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;",
+     "const int flags = AT_SYMLINK_NOFOLLOW;"),
+    ("error-text-without-line-end", "platform/posix/System.cpp",
+     'return std::string(text) + "\\n";', "return std::string(text);"),
+    ("empty-text-converted", "platform/posix/Text.cpp",
+     "  if (bytes.empty()) return refusedEmptyText();\n", ""),
+    ("raw-byte-lost", "platform/Utf.cpp",
+     "*write++ = static_cast<char>(unit - kEscapeBase);  // an escaped raw byte",
+     "*write++ = '?';"),
+    ("digest-of-half", "platform/posix/Md5.cpp",
+     "EVP_DigestUpdate(state->context, data, size)", "EVP_DigestUpdate(state->context, data, size / 2)"),
+    # base
+    ("join-doubles-separator", "base/PathUtil.cpp",
+     "if (!left.empty() && !isPathSeparator(left.back()))", "if (!left.empty())"),
+    ("parent-ignores-backslash", "base/PathUtil.cpp",
+     'path.find_last_of(u"\\\\/")', 'path.find_last_of(u"/")'),
+    ("conversion-message-swapped", "base/TextEncoding.cpp",
+     "if (error.step == Step::SizeQuery) {", "if (error.step != Step::SizeQuery) {"),
+    ("message-past-nul", "base/Logger.cpp",
+     "  text = text.substr(0, text.find('\\0'));\n", ""),
+    ("held-back-message-lost", "base/Logger.cpp",
+     "  if (!logger.unwritten.empty() && !logger.errorFilePath.empty()) logger.openErrorFile();\n", ""),
+    ("failed-write-unnoticed", "base/TextWriter.cpp",
+     "  buffer.clear();\n  return !error;", "  buffer.clear();\n  return true;"),
+    # job
+    ("trailing-tab-counts-as-field", "job/InputFile.cpp",
+     "return line.back() == '\\t' ? tabs : tabs + 1;", "return tabs + 1;"),
+    ("lone-cr-dropped", "job/LineReader.cpp",
+     "} else if (p[1] != '\\n') {", "} else {"),
+    ("negative-limit-ends-retries", "job/InputFile.cpp",
+     "if (negative) return magnitude == 0 ? 0 : kUnlimited;", "if (negative) return 0;"),
+    ("one-wait-too-many", "job/InputFile.cpp",
+     "if (waitSeconds >= limit) break;", "if (waitSeconds > limit) break;"),
+    ("line-piece-one-longer", "job/LineReader.h",
+     "kMaxPiece = 1023;", "kMaxPiece = 1024;"),
+    # store
+    ("three-levels-for-larger-types", "store/StorageLayout.cpp",
+     "storageType == kThreeLevelStorageType ? 3 : 2", "storageType >= kThreeLevelStorageType ? 3 : 2"),
+    ("storage-type-overflow-accepted", "store/StorageLayout.cpp",
+     "  if (!negative && magnitude == kLimit) return std::nullopt;\n", ""),
+    ("empty-root-accepted", "store/StorageLayout.cpp",
+     "  if (root.empty()) {", "  if (false) {"),
+    ("layout-separator-wrong", "store/StorageLayout.cpp",
+     "    directory.append(uuid.substr(start, kCharactersPerLevel));\n    directory.push_back(platform::kNativeSeparator);",
+     "    directory.append(uuid.substr(start, kCharactersPerLevel));\n    directory.push_back(u'\\\\');"),
+    # transfer
+    ("copy-loop-short-by-one", "transfer/FileCopyCommand.cpp",
+     "while (moved != sourceSize) {", "while (moved + 1 < sourceSize) {"),
+    ("read-past-opening-size", "transfer/FileCopyCommand.cpp",
+     "std::min<std::uint64_t>(kCopyBufferSize, sourceSize - bytesReadFromSource)",
+     "std::uint64_t{kCopyBufferSize}"),
+    ("existing-destination-not-hashed", "transfer/FileCopyCommand.cpp",
+     "if (error == std::errc::file_exists) return TransferWithoutWriting();",
+     "if (error == std::errc::file_exists) return true;"),
+    ("stored-file-never-linked", "transfer/FileCopyCommand.cpp",
+     "const std::error_code error = platform::publishTemporaryFile(unpublished.file, destination);",
+     "const std::error_code error{};"),
+    ("digest-digit-wrong", "transfer/Digest.cpp",
+     "text[2 * i + 1] = kDigits[digest[i] & 0xF];", "text[2 * i + 1] = kDigits[digest[i] >> 4];"),
+    ("chunk-not-hashed", "transfer/FileCopyCommand.cpp",
+     "return !hashEnabled || hash.Update(data, size);", "return true;"),
+    # zip
+    ("hidden-entries-shown", "zip/ZipArchive.cpp",
+     "entry.isHidden = (attributes & kHiddenAttribute) != 0;", "entry.isHidden = false;"),
+    ("zipcrypto-not-encrypted", "zip/ZipArchive.cpp",
+     '{u"AES", u"ZipCrypto", u"StrongCrypto"}', '{u"AES", u"StrongCrypto"}'),
+    ("backslash-names-kept", "zip/ZipArchive.cpp",
+     "    if (c == u'\\\\') c = u'/';\n", ""),
+    ("first-duplicate-wins", "zip/ZipArchive.cpp",
+     "entriesByName.insert_or_assign(listed.name, std::move(listed));",
+     "entriesByName.try_emplace(listed.name, std::move(listed));"),
+    ("own-stop-taken-for-failure", "zip/engine/SequentialOutStreams.cpp",
+     "  stoppedWhenFull = true;\n", ""),
+    ("old-engine-accepted", "zip/engine/SevenZipEngine.cpp",
+     "return known && convention == kConventionWithoutVirtualDestructor;", "return true;"),
+    ("crc-error-misnamed", "zip/engine/ArchiveExtractCallback.cpp",
+     '"extract failed: CRC error\\n"', '"extract failed: data error\\n"'),
+    ("seek-origins-swapped", "zip/engine/FileInStream.cpp",
+     "platform::SeekOrigin::Begin, platform::SeekOrigin::Current, platform::SeekOrigin::End};",
+     "platform::SeekOrigin::Begin, platform::SeekOrigin::End, platform::SeekOrigin::Current};"),
+    # modes
+    ("missing-file-reported", "modes/TestFileExistence.cpp",
+     "if (size == -1) continue;", "if (size == 0) continue;"),
+    ("fifo-listed", "modes/ListFiles.cpp",
+     "entry.type == platform::FileType::RegularFile && !entry.hidden",
+     "entry.type != platform::FileType::Directory && !entry.hidden"),
+    ("zip-directories-listed", "modes/ListZipEntry.cpp",
+     "return !isDirectory && !entry.isHidden;", "return !entry.isHidden;"),
+    ("result-line-blank", "modes/ModeSupport.cpp",
+     'line.append("\\t").append(digest)', 'line.append(" ").append(digest)'),
+    ("zip-store-message-blank", "modes/ExtractFromZipToResourceStore.cpp",
+     '"createDirectoryRecursively failed for"', '"createDirectoryRecursively failed for "'),
+    ("copy-out-failure-line", "modes/BatchCopyFromResourceStore.cpp",
+     'reportCopyFailure("File Copy failed"', 'reportCopyFailure("file copy failed"'),
+    ("columns-swapped", "modes/BatchCopyToResourceStore.cpp",
+     '  if (fromMultipleDirectories) job.AddColumn("dir_name");\n  job.AddColumn("file_name");',
+     '  job.AddColumn("file_name");\n  if (fromMultipleDirectories) job.AddColumn("dir_name");'),
+    # app
+    ("mode-prefix-accepted", "modes/ModeTable.cpp",
+     "  return i == given.size();", "  return true;"),
+    ("failure-lines-swapped", "modes/ModeTable.cpp",
+     '"ExecuteListZipEntryWithFirstBlock failed\\n"', '"ExecuteListZipEntry failed\\n"'),
+    ("failure-exit-code", "app/main.cpp",
+     "return application.Run() ? 0 : 2;", "return application.Run() ? 0 : 1;"),
+    ("unwritten-result-succeeds", "app/Application.cpp",
+     "  if (!written || !closed) {", "  if (!closed) {"),
+]
+
+
+def run(command, log, timeout=None):
+    with open(log, "a") as out:
+        return subprocess.call(command, cwd=ROOT, stdout=out, stderr=subprocess.STDOUT,
+                               timeout=timeout)
+
+
+def build(log):
+    return run(["cmake", "--build", BUILD, "-j2"], log) == 0
+
+
+def suite_passes(log):
+    """True when every test passes; a hang counts as a failure."""
+    try:
+        return run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", "90",
+                    "--stop-on-failure"], log, timeout=1800) == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("--only", nargs="*", help="run only these mutants")
+    parser.add_argument("--report", default=os.path.join(BUILD, "mutants.txt"))
+    args = parser.parse_args()
+    mutants = [m for m in MUTANTS if not args.only or m[0] in args.only]
+    if args.list:
+        for name, path, _, _ in mutants:
+            print(f"{name:36} src/{path}")
+        return 0
+
+    os.makedirs(BUILD, exist_ok=True)
+    log = os.path.join(BUILD, "mutants.log")
+    open(log, "w").close()
+    if run(["cmake", "-S", ROOT, "-B", BUILD, "-DRAZADEDEZUZEV_TESTS=ON"], log) != 0 or not build(log):
+        sys.exit("the unmutated tree does not build; see " + log)
+    if not suite_passes(log):
+        sys.exit("the suite fails without any mutant; see " + log)
+
+    results = []
+    for name, path, original, mutated in mutants:
+        source = os.path.join(ROOT, "src", path)
+        text = open(source).read()
+        if text.count(original) != 1:
+            results.append((name, path, "stale"))
+            continue
+        started = time.time()
+        try:
+            with open(source, "w") as out:
+                out.write(text.replace(original, mutated))
+            if not build(log):
+                verdict = "invalid"
+            else:
+                verdict = "survived" if suite_passes(log) else "killed"
+        finally:
+            with open(source, "w") as out:
+                out.write(text)
+        results.append((name, path, verdict))
+        print(f"{verdict:8} {name:36} src/{path}  ({time.time() - started:.0f} s)", flush=True)
+    build(log)  # leave the build matching the restored sources
+
+    counts = {v: sum(1 for r in results if r[2] == v) for v in ("killed", "survived", "invalid", "stale")}
+    valid = counts["killed"] + counts["survived"]
+    summary = f"killed {counts['killed']} of {valid} mutants"
+    summary += f" (invalid {counts['invalid']}, stale {counts['stale']})"
+    with open(args.report, "w") as out:
+        for name, path, verdict in results:
+            out.write(f"{verdict:8} {name:36} src/{path}\n")
+        out.write(summary + "\n")
+    print(summary)
+    return 0 if counts["survived"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
