@@ -1,7 +1,13 @@
+// list_files, run as a server runs it, also while another process changes
+// the tree under it.
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "support/TestSupport.h"
 
@@ -18,95 +24,116 @@ std::vector<std::string> sortedLines(const std::string& text) {
 }
 
 RunResult listFiles(const ScratchDir& dir, const std::string& dirPath, const RunOptions& options = {}) {
-  return runJob("list_files", dir, "dir_path\t" + dirPath + "\n", options);
+  return runJob("list_files", dir, line({"dir_path", dirPath}), options);
 }
 
 }  // namespace
 
-TEST(ListFiles, ListsEveryFileWithItsSizeAndRelativePath) {
+TEST(ListFiles, ListsEveryFileDepthFirstWithItsSizeAndRelativePath) {
   ScratchDir dir;
   writeFile(dir / "tree/a.txt", "hello");
   writeFile(dir / "tree/.dotfile", "");
   writeFile(dir / "tree/sub/x.txt", "12345");
   writeFile(dir / "tree/sub/deeper/y", "1");
   writeFile(dir / "tree/\xE6\x97\xA5\xE6\x9C\xAC/\xFF.bin", "12");
-  std::filesystem::create_directories(dir / "tree/empty");
-  const std::vector<std::string> expected{"file\t0\t.dotfile", "file\t1\tsub/deeper/y",
-                                          "file\t2\t\xE6\x97\xA5\xE6\x9C\xAC/\xFF.bin",
-                                          "file\t5\ta.txt", "file\t5\tsub/x.txt"};
-  for (const std::string& root : {dir.str("tree"), dir.str("tree") + "/", dir.str("tree") + "\\"}) {
+  fs::create_directories(dir / "tree/empty");
+  const std::vector<std::string> expected{"file\t0\t.dotfile", "file\t1\tsub" + sep() + "deeper" + sep() + "y",
+                                          "file\t2\t\xE6\x97\xA5\xE6\x9C\xAC" + sep() + "\xFF.bin",
+                                          "file\t5\ta.txt", "file\t5\tsub" + sep() + "x.txt"};
+  for (const std::string& root : {dir.job("tree"), dir.job("tree") + "/", dir.job("tree") + "\\"}) {
     const RunResult run = listFiles(dir, root);
     EXPECT_EQ(run.exitCode, 0) << root;
     EXPECT_EQ(sortedLines(run.out), expected) << root;
     EXPECT_FALSE(run.errExists);
+    // Depth first: the sub/ lines form one block, whatever the entry order.
+    const std::size_t first = run.out.find("\tsub");
+    EXPECT_EQ(run.out.substr(first, run.out.rfind("\tsub") - first).find("\ta.txt"), std::string::npos);
   }
 }
 
-TEST(ListFiles, ASubdirectorysEntriesComeWhereItWasMet) {
+TEST(ListFiles, ADirectoryThatCannotBeSearchedFailsWithItsPattern) {
   ScratchDir dir;
-  writeFile(dir / "t/sub/one", "1");
-  writeFile(dir / "t/sub/two", "2");
-  writeFile(dir / "t/sub/inner/three", "3");
-  writeFile(dir / "t/top", "4");
-  const RunResult run = listFiles(dir, dir.str("t"));
-  // Depth first: the sub/ lines form one block, whatever the order of entries.
-  const std::string out = run.out;
-  const std::size_t first = out.find("\tsub/");
-  const std::size_t last = out.rfind("\tsub/");
-  EXPECT_EQ(out.substr(first, last - first).find("\ttop"), std::string::npos) << out;
+  const RunResult missing = listFiles(dir, dir.job("nope"));
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "FindFirstFile failed (" + target().text(SystemError::NotFound) + ")\n" +
+                             dir.job("nope") + sep() + "*\nExecuteListFiles failed\n");
+  const RunResult noParameter = runJob("list_files", dir, line({"other", "x"}));
+  EXPECT_EQ(noParameter.err, "MultiByteToWideChar failed to get buffer size (" +
+                                 target().text(SystemError::InvalidArgument) + ")\nFindFirstFile failed (" +
+                                 target().text(SystemError::NotFound) + ")\n*\nExecuteListFiles failed\n");
 }
 
-TEST(ListFiles, EmptyDirectoryGivesNoLineAndSuccess) {
+TEST(ListFiles, FilesBeyond4GiBAreListedWithTheirFullSize) {
   ScratchDir dir;
-  std::filesystem::create_directories(dir / "empty");
-  const RunResult run = listFiles(dir, dir.str("empty"));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, "");
+  fs::create_directories(dir / "t");
+  ASSERT_EQ(shell("truncate -s 4294967297 " + quoted((dir / "t/big").string())), 0);
+  EXPECT_EQ(listFiles(dir, dir.job("t")).out, "file\t4294967297\tbig\n");
 }
 
-TEST(ListFiles, AMissingDirectoryFailsWithTheSearchPattern) {
-  ScratchDir dir;
-  const RunResult run = listFiles(dir, dir.str("nope"));
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "FindFirstFile failed (No such file or directory\n)\n" + dir.str("nope") +
-                         "/*\nExecuteListFiles failed\n");
-}
-
-TEST(ListFiles, AMissingOrEmptyDirPathFailsInsteadOfListingTheCurrentDirectory) {
-  ScratchDir dir;
-  const RunResult run = runJob("list_files", dir, "other\tx\n");
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err,
-            "MultiByteToWideChar failed to get buffer size (Invalid argument\n)\n"
-            "FindFirstFile failed (No such file or directory\n)\n*\nExecuteListFiles failed\n");
-}
-
-TEST(ListFiles, FollowsLinksButEndsLinkLoops) {
+TEST(ListFilesOnPosix, FollowsLinksEndsLinkLoopsAndSkipsWhatIsNoFile) {
   ScratchDir dir;
   writeFile(dir / "t/real/f", "123");
   writeFile(dir / "elsewhere/g", "4567");
-  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "t/linked");
-  std::filesystem::create_directory_symlink("..", dir / "t/real/up");      // loop to t
-  std::filesystem::create_directory_symlink(".", dir / "t/real/self");     // loop to real
-  std::filesystem::create_symlink(dir / "t/real/f", dir / "t/filelink");
-  std::filesystem::create_symlink(dir / "missing", dir / "t/broken");
-  const RunResult run = listFiles(dir, dir.str("t"));
+  fs::create_directory_symlink(dir / "elsewhere", dir / "t/linked");
+  fs::create_directory_symlink("..", dir / "t/real/up");   // loop to t
+  fs::create_directory_symlink(".", dir / "t/real/self");  // loop to real
+  fs::create_symlink(dir / "t/real/f", dir / "t/filelink");
+  fs::create_symlink(dir / "missing", dir / "t/broken");
+  ASSERT_EQ(shell("mkfifo " + quoted((dir / "t/fifo").string())), 0);
+  const RunResult run = listFiles(dir, dir.job("t"));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(sortedLines(run.out),
             (std::vector<std::string>{"file\t3\tfilelink", "file\t3\treal/f", "file\t4\tlinked/g"}));
 }
 
-TEST(ListFiles, FilesBeyond4GiBAreListedWithTheirFullSize) {
+// An unreadable subdirectory ends the walk after the lines already written.
+TEST(ListFilesOnPosix, AnUnreadableSubdirectoryEndsTheWalkAfterTheLinesBefore) {
   ScratchDir dir;
-  std::filesystem::create_directories(dir / "t");
-  ASSERT_EQ(shell("truncate -s 4294967297 '" + dir.str("t/big") + "'"), 0);
-  EXPECT_EQ(listFiles(dir, dir.str("t")).out, "file\t4294967297\tbig\n");
+  writeFile(dir / "data/a", "1");
+  fs::create_directories(dir / "data/b");
+  fs::permissions(dir / "data/b", fs::perms::owner_write);
+  RunOptions asNobody;
+  asNobody.unprivileged = true;
+  const RunResult run = listFiles(dir, dir.job("data"), asNobody);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(run.out == "" || run.out == "file\t1\ta\n") << run.out;
+  EXPECT_EQ(run.err, "FindFirstFile failed (Permission denied\n)\n" + dir.job("data") +
+                         "/b/*\nExecuteListFiles failed\n");
 }
 
-TEST(ListFiles, OtherKindsOfEntriesAreNotFiles) {
+// Files and directories coming and going never break a result line; a run
+// may end at a directory in the instant it vanished, with its message.
+TEST(ListFilesOnPosix, ATreeThatChangesDuringTheWalkGivesOnlyWholeLines) {
   ScratchDir dir;
-  writeFile(dir / "t/plain", "1");
-  ASSERT_EQ(shell("mkfifo '" + dir.str("t/fifo") + "'"), 0);
-  EXPECT_EQ(listFiles(dir, dir.str("t")).out, "file\t1\tplain\n");
+  const std::string root = dir.job("tree");
+  for (int d = 0; d < 20; ++d) {
+    for (int f = 0; f < 50; ++f) writeFile(dir / ("tree/d" + std::to_string(d) + "/f" + std::to_string(f)), "x");
+  }
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    for (int i = 0; !stop; ++i) {
+      const fs::path victim = dir / ("tree/churn" + std::to_string(i % 7));
+      std::error_code ignored;
+      fs::create_directories(victim / "inner", ignored);
+      writeFile(victim / "inner/file", "12");
+      fs::remove_all(victim, ignored);
+    }
+  });
+  const std::regex wholeLines("(file\t[0-9]+\t[^\t\n]+\n)*");
+  const std::regex vanished("FindFirstFile failed \\(No such file or directory\n\\)\n" + root +
+                            "/churn[0-9][^\n]*\\*\nExecuteListFiles failed\n");
+  int completed = 0;
+  for (int run = 0; run < 20; ++run) {
+    const RunResult result = listFiles(dir, root);
+    EXPECT_TRUE(std::regex_match(result.out, wholeLines));
+    if (result.exitCode == 0) {
+      ++completed;
+    } else {
+      EXPECT_TRUE(std::regex_match(result.err, vanished)) << result.err;
+    }
+  }
+  stop = true;
+  churn.join();
+  EXPECT_GT(completed, 0);
 }

@@ -1,0 +1,161 @@
+// The modes of the resource store and test_file_existence, run as the
+// server runs them: the built program on a job file and real files.
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace testsupport;
+
+constexpr const char* kToStore = "batch_copy_to_resource_store";
+constexpr const char* kFromStore = "batch_copy_from_resource_store";
+constexpr const char* kUuidA = "9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21";
+constexpr const char* kUuidB = "0c7e55aa-1111-4e11-8d3b-000000000002";
+const std::string kEmptyCell = "MultiByteToWideChar failed to get buffer size (" +
+                               target().text(SystemError::InvalidArgument) + ")\n";
+
+// Where the layout puts a stored file, written out independently of the code.
+fs::path storedPath(const fs::path& root, const std::string& uuid, int storageType = 1) {
+  fs::path directory = root / uuid.substr(0, 2) / uuid.substr(2, 2);
+  if (storageType == 3) directory /= uuid.substr(4, 2);
+  return directory / uuid;
+}
+
+std::string resultLine(const std::string& uuid, const fs::path& source) {
+  return line({"file", uuid, std::to_string(fs::file_size(source)), md5Hex(source)});
+}
+
+class StoreJob : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  fs::path in = dir / "in";
+  fs::path store = dir / "store";
+  fs::path out = dir / "out";
+
+  std::string record(const std::string& uuid, const std::string& name, int type = 1) {
+    return line({"file", uuid, name, jobPath(store), std::to_string(type)});
+  }
+  std::string inputBase() { return line({"input_base_dir_path", jobPath(in)}); }
+  std::string outputBase() { return line({"output_base_dir_path", jobPath(out)}); }
+};
+
+TEST_F(StoreJob, StoresFilesInBothLayoutsAndCopiesThemBackOut) {
+  writeFile(in / "empty", "");
+  writeFile(in / "sub/dir/big.bin", randomBytes(5 * 1024 * 1024 + 3, 2));
+  writeFile(dir / "one/x.txt", "from one");
+  const RunResult run = runJob(kToStore, dir, inputBase() + record(kUuidA, "empty", 1) +
+                                                  record(kUuidB, "sub/dir/big.bin", 3));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, line({"file", kUuidA, "0", "d41d8cd98f00b204e9800998ecf8427e"}) +
+                         resultLine(kUuidB, in / "sub/dir/big.bin"));
+  EXPECT_EQ(readFile(storedPath(store, kUuidA)), "");
+  EXPECT_EQ(readFile(storedPath(store, kUuidB, 3)), readFile(in / "sub/dir/big.bin"));
+
+  // The second mode takes each record's own directory; the base is ignored.
+  const std::string root = jobPath(store) + sep();  // a root ending in a separator
+  const RunResult multi = runJob("batch_copy_to_resource_store_from_multiple_directories", dir,
+                                 inputBase() + line({"file", "77ab01cd", jobPath(dir / "one"),
+                                                     "x.txt", root, "1"}));
+  EXPECT_EQ(multi.exitCode, 0) << multi.err;
+  EXPECT_EQ(multi.out, resultLine("77ab01cd", dir / "one/x.txt"));
+  EXPECT_EQ(readFile(storedPath(store, "77ab01cd")), "from one");
+
+  const RunResult back = runJob(kFromStore, dir, outputBase() + record(kUuidA, "deep/er/a", 1) +
+                                                     record(kUuidB, "b.bin", 3));
+  EXPECT_EQ(back.exitCode, 0) << back.err;
+  EXPECT_EQ(back.out, "");
+  EXPECT_FALSE(back.errExists);
+  EXPECT_EQ(readFile(out / "deep/er/a"), "");
+  EXPECT_EQ(readFile(out / "b.bin"), readFile(in / "sub/dir/big.bin"));
+}
+
+TEST_F(StoreJob, ExistingFilesAreLeftAsTheyAreAndTheSourceStillReported) {
+  writeFile(in / "new.bin", randomBytes(100000, 3));
+  writeFile(storedPath(store, kUuidA), "stored earlier");
+  writeFile(out / "taken", "copied earlier");
+  const RunResult run = runJob(kToStore, dir, inputBase() + record(kUuidA, "new.bin"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, resultLine(kUuidA, in / "new.bin"));
+  EXPECT_EQ(readFile(storedPath(store, kUuidA)), "stored earlier");
+  EXPECT_EQ(runJob(kFromStore, dir, outputBase() + record(kUuidA, "taken")).exitCode, 0);
+  EXPECT_EQ(readFile(out / "taken"), "copied earlier");
+}
+
+TEST_F(StoreJob, AFailingRecordStopsTheJobAfterTheLinesBeforeIt) {
+  std::string job = inputBase();
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    if (i != 2) writeFile(in / name, "content " + name);
+    job += record("aaaa000" + std::to_string(i), name);
+  }
+  const RunResult run = runJob(kToStore, dir, job);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.out, resultLine("aaaa0000", in / "f0") + resultLine("aaaa0001", in / "f1"));
+  const std::string source = jobPath(in) + sep() + "f2";
+  const std::string destination = jobPath(store) + sep() + "aa" + sep() + "aa" + sep() + "aaaa0002";
+  EXPECT_EQ(run.err, "failed to open file: " + source + ": " + target().text(SystemError::NotFound) +
+                         "\nSetSourceFilePath failed: (from " + source + ", to " + destination +
+                         ")\nExecuteBatchCopyToResourceStore failed\n");
+  EXPECT_FALSE(pathExists(storedPath(store, "aaaa0003")));
+}
+
+// Records that the layout cannot place: nothing is read or written, one line
+// names the value, and the mode fails.
+TEST_F(StoreJob, RecordsTheLayoutCannotPlaceFailTheMode) {
+  writeFile(in / "a", "a");
+  struct Case {
+    std::string uuid, root, type, message;
+  };
+  const std::string storeRoot = jobPath(store);
+  const Case cases[] = {
+      {"abcdef", storeRoot, "three", "invalid storage_type \"three\" for uuid \"abcdef\"\n"},
+      {"abcdef", storeRoot, "2147483648", "invalid storage_type \"2147483648\" for uuid \"abcdef\"\n"},
+      {"abcdef", storeRoot, "", "invalid column index: storage_type\n" + kEmptyCell +
+                                    "invalid storage_type \"\" for uuid \"abcdef\"\n"},
+      {"abcde", storeRoot, "3", "uuid \"abcde\" is too short for storage_type \"3\" (the store layout needs 6 characters)\n"},
+      {"abcdef", "", "1", kEmptyCell + "empty private_resource_dir_path for uuid \"abcdef\"\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string bad = line({"file", c.uuid, "a", c.root, c.type});
+    const RunResult into = runJob(kToStore, dir, inputBase() + bad);
+    EXPECT_EQ(into.exitCode, 2);
+    EXPECT_EQ(into.err, c.message + "ExecuteBatchCopyToResourceStore failed\n");
+    const RunResult back = runJob(kFromStore, dir, outputBase() + bad);
+    EXPECT_EQ(back.err, c.message + "ExecuteBatchCopyFromResourceStore failed\n");
+    EXPECT_FALSE(pathExists(store) || pathExists(out / "a"));
+  }
+}
+
+TEST(TestFileExistence, ReportsExistingRegularFilesInRecordOrder) {
+  ScratchDir dir;
+  writeFile(dir / "d/a.bin", "abc");
+  writeFile(dir / "d/empty", "");
+  writeFile(dir / "d/sub/x.txt", "12345");
+  writeFile(dir / "d/\xE6\x97\xA5.txt", "x");
+  const std::string d = dir.job("d");
+  const auto record = [](const std::string& uuid, const std::string& directory, const std::string& name) {
+    return line({"file", uuid, directory, name, "1"});
+  };
+  const RunResult run = runJob("test_file_existence", dir,
+                               record("u1", d, "a.bin") + record("u2", d, "missing") +
+                                   record("u3", d + "/", "empty") + record("u4", d, "sub") +
+                                   record("u5", d, "sub\\x.txt") + record("u1", d + "\\", "a.bin") +
+                                   record("caf\xC3\xA9", d, "\xE6\x97\xA5.txt") +
+                                   "file\t\t" + d + "\ta.bin\t\n");  // empty uuid, no storage_type
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "file\tu1\t3\nfile\tu3\t0\nfile\tu5\t5\nfile\tu1\t3\nfile\tcaf\xC3\xA9\t1\nfile\t\t3\n");
+  EXPECT_EQ(run.err, kEmptyCell + "invalid column index: storage_type\n" + kEmptyCell +
+                         "WideCharToMultiByte failed to get buffer size (" +
+                         target().text(SystemError::InvalidArgument) + ")\n");
+}
+
+TEST(TestFileExistence, FilesBeyond4GiBReportTheirFullSize) {
+  ScratchDir dir;
+  ASSERT_EQ(shell("truncate -s 5000000001 " + quoted((dir / "big").string())), 0);
+  const RunResult run = runJob("test_file_existence", dir, line({"file", "big", dir.job(), "big", "1"}));
+  EXPECT_EQ(run.out, "file\tbig\t5000000001\n");
+}
+
+}  // namespace

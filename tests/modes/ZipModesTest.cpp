@@ -1,0 +1,190 @@
+// The four zip modes, run as a server runs them, on archives made for each
+// test and read through the real engine.
+
+#include <gtest/gtest.h>
+
+#include "support/ZipSupport.h"
+
+using namespace testsupport;
+using namespace ziptest;
+
+namespace {
+
+const std::string kFiveDigest = "827ccb0eea8a706c4c34a16891f84e7b";  // md5 of "12345"
+const std::string kEmptyDigest = "d41d8cd98f00b204e9800998ecf8427e";
+
+const std::string kMixedListingWithFirstBlock =
+    "file\tstored.txt\t20\t20\t0\t68656c6c6f2c2073746f72656420656e\n"
+    "file\tdeflated.bin\t1000\t275\t0\t000102030405060708090a0b0c0d0e0f\n"
+    "file\tdir/inner.txt\t6\t8\t0\t696e6e65720a\n"
+    "file\tdocs/img/photo.txt\t5\t5\t0\t70686f746f\n"
+    "file\tempty.dat\t0\t0\t0\t\n"
+    "file\tfive.txt\t5\t5\t0\t3132333435\n"
+    "file\tdup.txt\t11\t11\t0\t666972737420636f70790a\n"
+    "file\tGr\xC3\xBC\xC3\x9F" "e/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\t12\t12\t0\tc3bc6ec3af63c3b664c3a90a\n"
+    "file\tsmile-\xF0\x9F\x98\x80.txt\t2\t2\t0\t3a29\n"
+    "file\tdup.txt\t27\t27\t0\t7365636f6e6420636f70792c20746865\n";
+
+// The same lines without their last field.
+std::string withoutFirstBlock(const std::string& listing) {
+  std::string lines;
+  for (std::size_t start = 0; start < listing.size();) {
+    const std::size_t end = listing.find('\n', start);
+    lines += listing.substr(start, listing.rfind('\t', end) - start) + "\n";
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string extractJob(const fs::path& archive, const fs::path& output) {
+  return zipParameter(archive) + line({"output_base_dir_path", jobPath(output)});
+}
+
+std::string storeRecord(const std::string& uuid, const std::string& name, const fs::path& root,
+                        const std::string& type = "1") {
+  return line({"file", uuid, name, "ignored.txt", jobPath(root), type});
+}
+
+}  // namespace
+
+TEST(ListZipEntry, ListsFilesInItemOrderWithTheirFirstBlocksAndNothingElse) {
+  ScratchDir dir;
+  const fs::path archive = makeArchive(dir, "mixed");
+  const RunResult plain = runJob("list_zip_entry", dir, zipParameter(archive) + "file\tx\ty\n");
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_EQ(plain.out, withoutFirstBlock(kMixedListingWithFirstBlock));
+  const RunResult withBlock = runJob("list_zip_entry_with_first_block", dir, zipParameter(archive));
+  EXPECT_EQ(withBlock.exitCode, 0);
+  EXPECT_EQ(withBlock.out, kMixedListingWithFirstBlock);
+  EXPECT_FALSE(plain.errExists || withBlock.errExists);
+  for (const char* kind : {"empty", "only_directories_and_hidden"}) {
+    const RunResult none = runJob("list_zip_entry_with_first_block", dir, zipParameter(makeArchive(dir, kind)));
+    EXPECT_EQ(none.exitCode, 0) << kind;
+    EXPECT_EQ(none.out, "") << kind;
+  }
+}
+
+TEST(ListZipEntry, EncryptedEntriesAreMarkedAndDamageAfterTheFirstBlockIsNotSeen) {
+  ScratchDir dir;
+  for (const fs::path& archive : {makeZipCryptoArchive(dir), makeAesArchive(dir)}) {
+    const RunResult plain = runJob("list_zip_entry", dir, zipParameter(archive));
+    EXPECT_TRUE(plain.out.starts_with("file\tsecret.bin\t1000\t") && plain.out.ends_with("\t1\n"))
+        << plain.out;
+    // Without a password the engine delivers nothing and says why.
+    const RunResult withBlock = runJob("list_zip_entry_with_first_block", dir, zipParameter(archive));
+    EXPECT_EQ(withBlock.exitCode, 0);
+    EXPECT_EQ(withBlock.out, plain.out.substr(0, plain.out.size() - 1) + "\t\n");
+    EXPECT_EQ(withBlock.err, "extract failed: unknown error\n");
+  }
+  // The stop after 16 bytes spares the engine the rest of the entry.
+  const RunResult crc = runJob("list_zip_entry_with_first_block", dir, zipParameter(makeArchive(dir, "crc_error")));
+  EXPECT_EQ(crc.exitCode, 0);
+  EXPECT_EQ(crc.out, "file\tgood.txt\t5\t5\t0\t676f6f640a\n"
+                     "file\tdamaged.txt\t1024\t1024\t0\t30313233343536373839616263646566\n");
+  EXPECT_FALSE(crc.errExists);
+}
+
+TEST(ZipModes, AnArchiveThatCannotBeOpenedFailsBeforeAnyRecord) {
+  ScratchDir dir;
+  writeFile(dir / "not-a-zip.zip", "plain text, not an archive\n");
+  const std::string missing = dir.job("missing.zip");
+  const std::string toNarrow = "WideCharToMultiByte failed to get buffer size (" +
+                               target().text(SystemError::InvalidArgument) + ")\n";
+  struct Case {
+    std::string job, err;
+  };
+  const Case cases[] = {
+      {line({"zip_file_path", missing}),
+       "CreateFileW failed for " + missing + ": " + target().text(SystemError::NotFound) +
+           "\nfailed to open fileSetZipFilePath failed: " + missing + "\n"},
+      {line({"zip_file_path", dir.job("not-a-zip.zip")}),
+       "failed to open archiveSetZipFilePath failed: " + dir.job("not-a-zip.zip") + "\n"},
+      {line({"other", "value"}),  // each conversion of the empty path says so
+       "MultiByteToWideChar failed to get buffer size (" + target().text(SystemError::InvalidArgument) +
+           ")\nCreateFileW failed for " + toNarrow + ": " + target().text(SystemError::PathNotFound) +
+           "\nfailed to open fileSetZipFilePath failed: " + toNarrow + "\n"},
+  };
+  for (const Case& c : cases) {
+    for (const auto& [mode, failure] : {std::pair{"list_zip_entry", "ExecuteListZipEntry failed\n"},
+                                        std::pair{"list_zip_entry_with_first_block",
+                                                  "ExecuteListZipEntryWithFirstBlock failed\n"},
+                                        std::pair{"extract_from_zip", "ExecuteExtractFromZip failed\n"},
+                                        std::pair{"extract_from_zip_to_resource_store",
+                                                  "ExecuteExtractFromZipToResourceStore failed\n"}}) {
+      const RunResult run = runJob(mode, dir, c.job);
+      EXPECT_EQ(run.exitCode, 2) << mode;
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, c.err + failure) << mode;
+    }
+  }
+}
+
+TEST(ExtractFromZip, ExtractsEachNamedEntryWithoutReplacingAnExistingFile) {
+  ScratchDir dir;
+  const fs::path out = dir / "out";
+  writeFile(out / "taken.txt", "was here before");
+  const std::string unicodeName = "Gr\xC3\xBC\xC3\x9F" "e/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";
+  const auto record = [](const char* uuid, const std::string& entry, const std::string& file) {
+    return line({"file", uuid, entry, file});
+  };
+  const RunResult run = runJob(
+      "extract_from_zip", dir,
+      extractJob(makeArchive(dir, "mixed"), out) + record("u1", "deflated.bin", "a/b/c.bin") +
+          record("u2", "empty.dat", "empty") + record("u3", unicodeName, "\xE6\x97\xA5.txt") +
+          record("u4", "dup.txt", "dup.txt") + record("u5", "docs/img/photo.txt", "sub\\photo.txt") +
+          record("u6", "five.txt", "taken.txt"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(run.errExists) << run.err;
+  std::string counting;
+  for (int i = 0; i < 1000; ++i) counting.push_back(static_cast<char>(i % 251));
+  EXPECT_EQ(readFile(out / "a/b/c.bin"), counting);
+  EXPECT_EQ(readFile(out / "empty"), "");
+  EXPECT_EQ(readFile(out / "\xE6\x97\xA5.txt"), "\xC3\xBCn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9\n");
+  EXPECT_EQ(readFile(out / "dup.txt"), "second copy, the one found\n");
+  EXPECT_EQ(readFile(out / "sub/photo.txt"), "photo");
+  EXPECT_EQ(readFile(out / "taken.txt"), "was here before");
+  EXPECT_EQ(run.out, resultLine("u1", 1000, md5Hex(out / "a/b/c.bin")) + resultLine("u2", 0, kEmptyDigest) +
+                         resultLine("u3", 12, md5Hex(out / "\xE6\x97\xA5.txt")) +
+                         resultLine("u4", 27, md5Hex(out / "dup.txt")) +
+                         resultLine("u5", 5, md5Hex(out / "sub/photo.txt")) + resultLine("u6", 5, kFiveDigest));
+}
+
+TEST(ExtractFromZip, A50MBEntryIsExtractedWholeAndAnUnknownNameEndsTheRun) {
+  ScratchDir dir;
+  const fs::path archive = makeArchive(dir, "big");
+  ASSERT_EQ(shell("unzip -p " + quoted(archive.string()) + " big.txt > " + quoted((dir / "expected").string())), 0);
+  for (const std::string name : {"docs\\img\\photo.txt", "Big.txt"}) {
+    const RunResult run = runJob("extract_from_zip", dir,
+                                 extractJob(archive, dir / "out") + line({"file", "big", "big.txt", "big"}) +
+                                     line({"file", "u2", name, "2"}) + line({"file", "u3", "after.txt", "3"}));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, resultLine("big", 50000000, md5Hex(dir / "expected")));
+    EXPECT_EQ(run.err, "specified name " + name + " not found in zip entry list\nSetZipEntryName failed: " +
+                           name + "\nExecuteExtractFromZip failed\n");
+    EXPECT_FALSE(pathExists(dir / "out/3"));
+  }
+  EXPECT_EQ(md5Hex(dir / "out/big"), md5Hex(dir / "expected"));
+}
+
+TEST(ExtractToStore, StoresEachEntryUnderItsUuidAndAnExistingStoredFileWins) {
+  ScratchDir dir;
+  const fs::path store = dir / "store";
+  const char* uuid = "9b1de0f4-2c7a-4e11-8d3b-5a6f0c9e7d21";
+  writeFile(store / "77/ab" / "77ab01cd", "stored before");
+  const RunResult run = runJob("extract_from_zip_to_resource_store", dir,
+                               zipParameter(makeArchive(dir, "mixed")) + storeRecord(uuid, "deflated.bin", store) +
+                                   storeRecord("0c5e2a11", "five.txt", store, "3") +
+                                   storeRecord("aaaa", "empty.dat", store) +
+                                   storeRecord("77ab01cd", "five.txt", store));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(run.errExists) << run.err;
+  EXPECT_EQ(readFile(store / "9b/1d" / uuid).size(), 1000u);
+  EXPECT_EQ(readFile(store / "0c/5e/2a/0c5e2a11"), "12345");
+  EXPECT_EQ(readFile(store / "aa/aa/aaaa"), "");
+  EXPECT_EQ(readFile(store / "77/ab/77ab01cd"), "stored before");
+  EXPECT_EQ(run.out, resultLine(uuid, 1000, md5Hex(store / "9b/1d" / uuid)) + resultLine("0c5e2a11", 5, kFiveDigest) +
+                         resultLine("aaaa", 0, kEmptyDigest) + resultLine("77ab01cd", 5, kFiveDigest));
+  std::size_t files = 0;
+  for (const auto& item : fs::recursive_directory_iterator(store)) files += item.is_regular_file();
+  EXPECT_EQ(files, 4u) << "no temporary file may remain";
+}
