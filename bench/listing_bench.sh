@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-program="$PWD/build/razadedezuzev"
+program="${RAZADEDEZUZEV_PROGRAM:-$PWD/build/razadedezuzev}"
 [ -x "$program" ] || { cmake -S . -B build >/dev/null && cmake --build build -j"$(nproc)" --target razadedezuzev >/dev/null; }
 data="$PWD/bench/data/listing"
 mkdir -p "$data"
