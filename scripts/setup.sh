@@ -4,7 +4,7 @@
 # as arguments (CI adds the fuzzing compiler).
 set -euo pipefail
 
-packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 util-linux coreutils "$@")
+packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 python3-fusepy util-linux coreutils "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

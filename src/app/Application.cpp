@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "base/Durability.h"
 #include "base/Logger.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
@@ -47,7 +48,8 @@ bool RazaDedeZuzevApplication::Run() {
     written = output.Flush();
   }
   // A result line that did not reach the disk must not pass for one that
-  // did: a failed write or close fails the run.
+  // did: a failed write, sync or close fails the run.
+  if (written && durableWritesWanted()) written = !platform::syncFileData(outputFile.get());
   const bool closed = !platform::closeFile(outputFile);
   if (!written || !closed) {
     logger << "failed to write file: " << asUtf8(outputFilePath) << "\n";

@@ -22,6 +22,12 @@ std::u16string getParentDirectoryPath(std::u16string_view path) {
   return std::u16string(path.substr(0, last));
 }
 
+std::u16string directoryOfFile(std::u16string_view path) {
+  std::u16string directory = getParentDirectoryPath(path);
+  if (directory.empty() && !path.empty()) return std::u16string(1, path.front());
+  return directory;
+}
+
 bool createDirectoryRecursively(std::u16string_view path) {
   return !platform::createDirectories(path);
 }

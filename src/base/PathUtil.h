@@ -18,6 +18,10 @@ std::u16string joinPath(std::u16string_view left, std::u16string_view right);
 // The part before the last separator; "." when there is none.
 std::u16string getParentDirectoryPath(std::u16string_view path);
 
+// The directory that holds the file at `path`: its parent, where a path
+// whose only separator is its first character lies in the root directory.
+std::u16string directoryOfFile(std::u16string_view path);
+
 // Creates the directory and its missing parents; true when it exists after.
 bool createDirectoryRecursively(std::u16string_view path);
 

@@ -5,13 +5,16 @@
 #include "modes/Modes.h"
 #include "store/StorageLayout.h"
 #include "transfer/FileCopyCommand.h"
+#include "transfer/Publisher.h"
 
 namespace RazaDedeZuzev {
 namespace {
 
-// Copies one record's stored file out under its file name. An existing
-// destination is left as it is. False after the messages that say why.
-bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string& outputDirectory) {
+// Copies one record's stored file out under its file name and hands it to
+// the publisher. An existing destination is left as it is. False after the
+// messages that say why.
+bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string& outputDirectory,
+                   Publisher& publisher) {
   const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
   const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
   const std::u16string root = toWideString(job.GetCell(row, "private_resource_dir_path"));
@@ -26,11 +29,13 @@ bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string
     reportCopyFailure("SetSourceFilePath failed", location.path, destination);
     return false;
   }
-  if (!command.CopyToFile(destination)) {
+  PendingFile copy;
+  if (!command.CopyToPendingFile({destination, directoryOfFile(destination)}, copy)) {
     reportCopyFailure("File Copy failed", location.path, destination);
     return false;
   }
-  return true;
+  copy.failureLine = copyFailureLine("File Copy failed", location.path, destination);
+  return publisher.Add(std::move(copy));
 }
 
 }  // namespace
@@ -44,11 +49,15 @@ bool ExecuteBatchCopyFromResourceStore(InputFile& job) {
   job.AddColumn("storage_type");
   const std::u16string outputDirectory = toWideString(job.GetParameter("output_base_dir_path"));
 
+  Publisher publisher(nullptr);
   const std::uint64_t rowCount = job.GetRowCount();
   for (std::uint64_t row = 0; row < rowCount; ++row) {
-    if (!copyRecordOut(job, row, outputDirectory)) return false;
+    if (!copyRecordOut(job, row, outputDirectory, publisher)) {
+      publisher.Flush();
+      return false;
+    }
   }
-  return true;
+  return publisher.Flush();
 }
 
 }  // namespace RazaDedeZuzev

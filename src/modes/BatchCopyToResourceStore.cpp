@@ -6,6 +6,7 @@
 #include "modes/Modes.h"
 #include "store/StorageLayout.h"
 #include "transfer/FileCopyCommand.h"
+#include "transfer/Publisher.h"
 
 namespace RazaDedeZuzev {
 namespace {
@@ -31,35 +32,36 @@ StoreRecord readRecord(const InputFile& job, std::uint64_t row, bool fromMultipl
   return record;
 }
 
-// Stores one record's file, hashing it on the way, and writes its result
-// line. False after the messages that say why.
-bool storeRecord(const StoreRecord& record, TextWriter& output) {
-  Logger& logger = Logger::GetInstance();
+// Stores one record's file, hashing it on the way, and hands it with its
+// result line to the publisher. False after the messages that say why.
+bool storeRecord(const StoreRecord& record, Publisher& publisher) {
   StoredFileLocation location;
   if (!locateStoredFile(record.root, record.uuid, record.storageType, location)) return false;
   if (!createDirectoryRecursively(location.directory)) {
-    logger << "createDirectoryRecursively failed for " << toUtf8(location.directory) << "\n";
+    Logger::GetInstance() << "createDirectoryRecursively failed for " << toUtf8(location.directory) << "\n";
     return false;
   }
 
   FileCopyCommand command;
   if (!command.EnableHashCalculation()) {
-    logger << "EnableHashCalculation failed\n";
+    Logger::GetInstance() << "EnableHashCalculation failed\n";
     return false;
   }
   if (!command.SetSourceFilePath(record.sourcePath)) {
     reportCopyFailure("SetSourceFilePath failed", record.sourcePath, location.path);
     return false;
   }
-  if (!command.CopyToStoredFile(location.path)) {
+  PendingFile copy;
+  if (!command.CopyToPendingFile({location.path, location.directory}, copy)) {
     reportCopyFailure("File Copy failed", record.sourcePath, location.path);
     return false;
   }
   // A digest that cannot be had must not be reported as an empty field.
   const std::string digest = command.GetCalculatedHash();
   if (digest.empty()) return false;
-  writeCopyResultLine(output, record.uuid, command.GetSourceSize(), digest);
-  return true;
+  copy.resultLine = copyResultLine(record.uuid, command.GetSourceSize(), digest);
+  copy.failureLine = copyFailureLine("File Copy failed", record.sourcePath, location.path);
+  return publisher.Add(std::move(copy));
 }
 
 }  // namespace
@@ -79,11 +81,17 @@ bool ExecuteBatchCopyToResourceStore(InputFile& job, TextWriter& output,
   const std::u16string inputBaseDirectory =
       fromMultipleDirectories ? std::u16string() : toWideString(job.GetParameter("input_base_dir_path"));
 
+  // Records are published in batches; the records before a failing one are
+  // published and reported all the same.
+  Publisher publisher(&output);
   for (std::uint64_t row = 0; row < rowCount; ++row) {
     const StoreRecord record = readRecord(job, row, fromMultipleDirectories, inputBaseDirectory);
-    if (!storeRecord(record, output)) return false;
+    if (!storeRecord(record, publisher)) {
+      publisher.Flush();
+      return false;
+    }
   }
-  return true;
+  return publisher.Flush();
 }
 
 }  // namespace RazaDedeZuzev

@@ -3,6 +3,8 @@
 #include "job/InputFile.h"
 #include "modes/ModeSupport.h"
 #include "modes/Modes.h"
+#include "transfer/FileCopyCommand.h"
+#include "transfer/Publisher.h"
 #include "zip/ZipArchive.h"
 
 namespace RazaDedeZuzev {
@@ -21,17 +23,20 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
   const std::u16string outputBaseDirectory =
       toWideString(job.GetParameter("output_base_dir_path"));
 
+  Publisher publisher(&output);
   const std::uint64_t rowCount = job.GetRowCount();
   for (std::uint64_t row = 0; row < rowCount; ++row) {
     const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
     const std::string archiveName = job.GetCell(row, "archive_name");
     const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
-    if (!extractEntryAndReport(archive, archiveName, joinPath(outputBaseDirectory, fileName),
-                               ExtractionTarget::File, uuid, output)) {
+    const std::u16string destination = joinPath(outputBaseDirectory, fileName);
+    if (!extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
+                               publisher)) {
+      publisher.Flush();
       return false;
     }
   }
-  return true;
+  return publisher.Flush();
 }
 
 }  // namespace RazaDedeZuzev

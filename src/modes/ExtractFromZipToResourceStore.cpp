@@ -4,15 +4,17 @@
 #include "job/InputFile.h"
 #include "modes/ModeSupport.h"
 #include "modes/Modes.h"
+#include "transfer/FileCopyCommand.h"
+#include "transfer/Publisher.h"
 #include "store/StorageLayout.h"
 #include "zip/ZipArchive.h"
 
 namespace RazaDedeZuzev {
 namespace {
 
-// Puts one record's entry into the store and writes its result line. The
-// order is fixed: storage directory, entry, hash, copy.
-bool storeEntry(InputFile& job, std::uint64_t row, ZipArchive& archive, TextWriter& output) {
+// Puts one record's entry into the store and hands it with its result line
+// to the publisher. The order is fixed: storage directory, entry, hash, copy.
+bool storeEntry(InputFile& job, std::uint64_t row, ZipArchive& archive, Publisher& publisher) {
   const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
   const std::string archiveName = job.GetCell(row, "archive_name");
   toWideString(job.GetCell(row, "file_name"));  // read like the others, not used
@@ -22,12 +24,11 @@ bool storeEntry(InputFile& job, std::uint64_t row, ZipArchive& archive, TextWrit
   StoredFileLocation location;
   if (!locateStoredFile(root, uuid, storageType, location)) return false;
   if (!createDirectoryRecursively(location.directory)) {
-    Logger::GetInstance() << "createDirectoryRecursively failed for"
-                          << toUtf8(location.directory) << "\n";
+    // No blank after "for": the line reads as the callers expect it.
+    Logger::GetInstance() << "createDirectoryRecursively failed for" << toUtf8(location.directory) << "\n";
     return false;
   }
-  return extractEntryAndReport(archive, archiveName, location.path, ExtractionTarget::StoredFile,
-                               uuid, output);
+  return extractEntryAndReport(archive, archiveName, {location.path, location.directory}, uuid, publisher);
 }
 
 }  // namespace
@@ -46,11 +47,15 @@ bool ExecuteExtractFromZipToResourceStore(InputFile& job, TextWriter& output) {
   ZipArchive archive;
   if (!openArchiveOfJob(archive, zipFilePath)) return false;
 
+  Publisher publisher(&output);
   const std::uint64_t rowCount = job.GetRowCount();
   for (std::uint64_t row = 0; row < rowCount; ++row) {
-    if (!storeEntry(job, row, archive, output)) return false;
+    if (!storeEntry(job, row, archive, publisher)) {
+      publisher.Flush();
+      return false;
+    }
   }
-  return true;
+  return publisher.Flush();
 }
 
 }  // namespace RazaDedeZuzev

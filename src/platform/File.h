@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "platform/UniqueHandle.h"
 
@@ -43,7 +44,9 @@ using UniqueFile = UniqueHandle<FileHandleTraits>;
 // excluded, writers are where the system can exclude them. A directory fails
 // with std::errc::is_a_directory, any other kind of file (a pipe, a device)
 // with std::errc::operation_not_supported, without waiting for a writer.
-std::error_code openFileForRead(std::u16string_view path, UniqueFile& file);
+// `size`, when given, receives the file's size at the moment it was opened.
+std::error_code openFileForRead(std::u16string_view path, UniqueFile& file,
+                                std::uint64_t* size = nullptr);
 
 // Creates a file that must not exist yet, for writing, shared with no one.
 // Never truncates or replaces anything: an existing name of any kind fails
@@ -53,8 +56,6 @@ std::error_code createNewFile(std::u16string_view path, UniqueFile& file);
 // Creates the file or empties an existing one, for writing: the result and
 // error files, which each run writes anew.
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file);
-
-std::error_code getFileSize(FileHandle handle, std::uint64_t& size);
 
 // Reads at most `capacity` bytes; `bytesRead` is 0 only at the end of the file.
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
@@ -80,16 +81,31 @@ std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t coun
 // Makes the file's data, and what is needed to read it back, durable.
 std::error_code syncFileData(FileHandle handle);
 
-// Starts writing the file's data to the disk without waiting for it, so that
-// a later syncFileData finds little left to do. A hint: does nothing where
-// the system has no such call.
-void startWriteback(FileHandle handle);
+// Starts writing `length` bytes of the file's data from `offset` to the
+// disk without waiting for them, so that a later sync finds little left to
+// do and the copy of a large file overlaps with the disk's work. A hint:
+// does nothing where the system has no such call.
+void startWriteback(FileHandle handle, std::uint64_t offset, std::uint64_t length);
+
+// The file system that holds an open file: which one (to sync it once for
+// many files), and whether syncFileSystem makes its files' data durable and
+// tells of their failed writes. That holds for local disks on Linux; a
+// network or user-space file system is told of a file's sync only by that
+// file's own syncFileData, and reports a failed write only there or at close.
+struct FileSystemInfo {
+  std::uint64_t id = 0;
+  bool wholeSyncReachesFiles = false;
+};
+std::error_code getFileSystemInfo(FileHandle handle, FileSystemInfo& info);
 
 // Makes everything written to the file system that holds the file durable at
-// once: for many files, far cheaper than a syncFileData each. Fails with
+// once: for many files, far cheaper than a syncFileData each (which, on some
+// disks, is a full cache flush every time). Fails with
 // std::errc::function_not_supported where the system has no such call.
-// Writes to a network or user-space file system need syncFileData.
 std::error_code syncFileSystem(FileHandle handle);
+
+// How many files the process may have open at once.
+std::uint64_t openFileLimit();
 
 // Closes the file and reports what the system reports: some file systems
 // tell of a failed write only now.
@@ -101,11 +117,19 @@ FileHandle standardOutput();
 // A file that is written completely, and made durable, before it gets its
 // final name, so that no reader, no killed process and no crash ever leaves
 // a partial file under that name.
+// The owner discards the file (closes it and removes its temporary name)
+// unless it has been published.
 struct TemporaryFile {
   UniqueFile file;
   // Empty while the file has no name at all; otherwise its temporary name,
   // hidden, in the same directory as the final name.
   std::u16string temporaryPath;
+
+  TemporaryFile() = default;
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : file(std::move(other.file)), temporaryPath(std::exchange(other.temporaryPath, {})) {}
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept;
+  ~TemporaryFile();
 };
 
 // Creates a temporary file for writing in `directory` (so on the file system
@@ -132,6 +156,16 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
 
 // Closes and removes a temporary file that is not to be published.
 void discardTemporaryFile(TemporaryFile& file);
+
+inline TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
+  if (this != &other) {
+    discardTemporaryFile(*this);
+    file = std::move(other.file);
+    temporaryPath = std::exchange(other.temporaryPath, {});
+  }
+  return *this;
+}
+inline TemporaryFile::~TemporaryFile() { discardTemporaryFile(*this); }
 
 // Memory for I/O buffers, aligned to the system page; null on failure.
 void* allocatePageAligned(std::size_t size);

@@ -37,9 +37,11 @@ std::error_code getNameStatus(std::u16string_view path, FileStatus& status);
 // std::errc::file_exists.
 std::error_code createDirectories(std::u16string_view path);
 
-// Makes the directory's entries (names created in it) durable. Does nothing
-// where the system keeps them durable by itself.
-std::error_code syncDirectory(std::u16string_view path);
+// Makes the directory's entries (names created in it) durable; with
+// `wholeFileSystem`, everything written to the file system that holds it
+// (see platform::FileSystemInfo). Does nothing where the system keeps names
+// durable by itself.
+std::error_code syncDirectory(std::u16string_view path, bool wholeFileSystem = false);
 
 // Identity of a directory, to recognise it when a link leads back to it.
 struct FileIdentity {

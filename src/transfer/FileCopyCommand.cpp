@@ -10,118 +10,96 @@
 namespace RazaDedeZuzev {
 namespace {
 
-void reportOpenFailure(std::u16string_view path, const std::error_code& error) {
-  Logger::GetInstance() << "failed to open file: " << toUtf8(path) << ": "
-                        << GetLastErrorMessage(error) << "\n";
-}
-
-// The directory a stored file is published in. A path whose only separator
-// is its first character lies in the root directory.
-std::u16string directoryOf(std::u16string_view path) {
-  std::u16string directory = getParentDirectoryPath(path);
-  if (directory.empty() && !path.empty()) return std::u16string(1, path.front());
-  return directory;
-}
-
-bool nameIsTaken(std::u16string_view path) {
-  platform::FileStatus status;
-  return !platform::getNameStatus(path, status) && status.type != platform::FileType::Missing;
-}
-
-// Owns a temporary file until it is published; drops it otherwise.
-struct UnpublishedFile {
-  platform::TemporaryFile file;
-  UnpublishedFile() = default;
-  UnpublishedFile(const UnpublishedFile&) = delete;
-  UnpublishedFile& operator=(const UnpublishedFile&) = delete;
-  ~UnpublishedFile() { platform::discardTemporaryFile(file); }
-};
-
 // Where a temporary file must have a name, it is hidden and tells whose it is.
 constexpr std::u16string_view kTemporaryNamePrefix = u".razadedezuzev-";
 
-// A temporary file in `directory`, which is created when it is missing.
-std::error_code createTemporaryFileIn(const std::u16string& directory,
-                                      platform::TemporaryFile& file) {
-  std::error_code error = platform::createTemporaryFile(directory, kTemporaryNamePrefix, file);
-  if (error == std::errc::no_such_file_or_directory) {
-    createDirectoryRecursively(directory);
-    error = platform::createTemporaryFile(directory, kTemporaryNamePrefix, file);
-  }
-  return error;
+// How much a file grows before the disk is asked to start on it: a large
+// copy then overlaps with the disk's work, and its final sync is short.
+constexpr std::uint64_t kWritebackStep = 8 << 20;
+
+void reportOpenFailure(std::u16string_view path, const std::error_code& error) {
+  Logger::GetInstance() << "failed to open file: " << toUtf8(path) << ": " << GetLastErrorMessage(error)
+                        << "\n";
+}
+
+bool namesMissingDirectory(const std::error_code& error) {
+  return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
 }
 
 }  // namespace
 
-AbstractFileCopyCommand::AbstractFileCopyCommand()
-    : copyBuffer(static_cast<unsigned char*>(platform::allocatePageAligned(kCopyBufferSize))) {}
-
-AbstractFileCopyCommand::~AbstractFileCopyCommand() {
-  if (copyBuffer != nullptr) platform::freePageAligned(copyBuffer, kCopyBufferSize);
-  copyBuffer = nullptr;
-}
-
-bool AbstractFileCopyCommand::EnableHashCalculation() {
-  hashEnabled = true;
-  return hash.Start();
-}
+bool AbstractFileCopyCommand::EnableHashCalculation() { return hasher.Start(); }
 
 std::string AbstractFileCopyCommand::GetCalculatedHash() {
-  if (!hashEnabled) {
+  if (!hasher.Started()) {
     Logger::GetInstance() << "call EnableHashCalculation beforehand\n";
     return {};
   }
-  return hash.FinishAsHex();
+  return hasher.FinishAsHex();
 }
 
-bool AbstractFileCopyCommand::HashChunk(const void* data, std::size_t size) {
-  return !hashEnabled || hash.Update(data, size);
-}
-
-bool AbstractFileCopyCommand::HasCopyBuffer() const {
-  if (copyBuffer != nullptr) return true;
-  Logger::GetInstance() << "failed to allocate the copy buffer\n";
-  return false;
-}
-
-bool AbstractFileCopyCommand::TransferWithoutWriting() {
-  writeEnabled = false;
-  return WriteToHandle(platform::kInvalidFileHandle);
-}
-
-bool AbstractFileCopyCommand::CopyToFile(std::u16string_view destination) {
-  if (!HasCopyBuffer()) return false;
-  // A failure here shows up, with its reason, when the file is opened.
-  createDirectoryRecursively(getParentDirectoryPath(destination));
-
-  platform::UniqueFile file;
-  const std::error_code error = platform::createNewFile(destination, file);
-  if (error == std::errc::file_exists) return TransferWithoutWriting();
+bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destination, PendingFile& copy) {
+  copy.destination = destination.path;
+  hasher.PlanFor(sourceSize);
+  // A file stored before costs no writing at all; one that appears while
+  // this copy runs is caught when the name is given.
+  platform::FileStatus status;
+  if (!platform::getNameStatus(destination.path, status)) {
+    if (status.type == platform::FileType::RegularFile) return WriteToHandle(platform::kInvalidFileHandle);
+    if (status.type != platform::FileType::Missing) {
+      Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
+      return false;
+    }
+  }
+  std::error_code error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
+  if (namesMissingDirectory(error)) {
+    createDirectoryRecursively(destination.directory);
+    error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
+  }
   if (error) {
-    reportOpenFailure(destination, error);
+    reportOpenFailure(destination.path, error);
     return false;
   }
-  return WriteToHandle(file.get());
+  return WriteToHandle(copy.file.file.get());
 }
 
-bool AbstractFileCopyCommand::CopyToStoredFile(std::u16string_view destination) {
-  if (!HasCopyBuffer()) return false;
-  // Checked first so that a file stored before costs no writing at all; one
-  // that appears while this copy runs is caught when the name is given.
-  if (nameIsTaken(destination)) return TransferWithoutWriting();
-
-  UnpublishedFile unpublished;
-  if (const std::error_code error = createTemporaryFileIn(directoryOf(destination), unpublished.file)) {
-    reportOpenFailure(destination, error);
+bool AbstractFileCopyCommand::WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
+                                         const char* failurePrefix) {
+  std::size_t count = 0;
+  if (const std::error_code error = platform::writeFile(file, data, size, count)) {
+    Logger::GetInstance() << failurePrefix << GetLastErrorMessage(error) << "\n";
     return false;
   }
-  if (!WriteToHandle(unpublished.file.file.get())) return false;
+  if (count != size) {
+    Logger::GetInstance() << "written size is different from read size\n";
+    return false;
+  }
+  written += size;
+  if (written - writebackStart >= kWritebackStep) {
+    platform::startWriteback(file, writebackStart, written - writebackStart);
+    writebackStart = written;
+  }
+  return true;
+}
 
-  const std::error_code error = platform::publishTemporaryFile(unpublished.file, destination);
-  if (!error || error == std::errc::file_exists) return true;
-  Logger::GetInstance() << "failed to link file: " << toUtf8(destination) << ": "
-                        << GetLastErrorMessage(error) << "\n";
-  return false;
+bool AbstractFileCopyCommand::HashTransientChunk(const void* data, std::size_t size) {
+  std::uint64_t number = 0;
+  if (!hasher.InBackground()) return hasher.Submit(data, size, number);
+  if (!buffers.Allocate(sourceSize)) {
+    Logger::GetInstance() << "failed to allocate the copy buffer\n";
+    return false;
+  }
+  for (const auto* bytes = static_cast<const unsigned char*>(data); size > 0;) {
+    const std::size_t piece = std::min(size, buffers.Size());
+    const std::uint64_t chunk = ++transientChunks;
+    if (chunk > HashBuffers::kCount) hasher.WaitUntilHashed(chunk - HashBuffers::kCount);
+    unsigned char* buffer = buffers.ForChunk(chunk);
+    std::copy(bytes, bytes + piece, buffer);
+    if (!hasher.Submit(buffer, piece, number)) return false;
+    bytes += piece;
+    size -= piece;
+  }
+  return true;
 }
 
 bool FileCopyCommand::SetSourceFilePath(std::u16string_view path) {
@@ -129,38 +107,62 @@ bool FileCopyCommand::SetSourceFilePath(std::u16string_view path) {
     Logger::GetInstance() << "source file already defined\n";
     return false;
   }
-  if (const std::error_code error = platform::openFileForRead(path, source)) {
+  if (const std::error_code error = platform::openFileForRead(path, source, &sourceSize)) {
     reportOpenFailure(path, error);
     return false;
   }
-  if (const std::error_code error = platform::getFileSize(source.get(), sourceSize)) {
-    Logger::GetInstance() << "GetFileSizeEx failed: " << GetLastErrorMessage(error) << "\n";
-    return false;
-  }
   return true;
 }
 
-bool FileCopyCommand::SetSourceDataToBuffer(std::uint32_t& bytesRead) {
+bool FileCopyCommand::SetSourceDataToBuffer(unsigned char* buffer, std::size_t capacity,
+                                            std::size_t& bytesRead) {
   // Never past sourceSize: a source that grew while it was copied still
   // yields exactly the bytes whose count the caller reports.
-  const std::size_t wanted = static_cast<std::size_t>(
-      std::min<std::uint64_t>(kCopyBufferSize, sourceSize - bytesReadFromSource));
-  std::size_t got = 0;
-  if (const std::error_code error = platform::readFile(source.get(), copyBuffer, wanted, got)) {
+  const std::size_t wanted =
+      static_cast<std::size_t>(std::min<std::uint64_t>(capacity, sourceSize - bytesReadFromSource));
+  if (const std::error_code error = platform::readFile(source.get(), buffer, wanted, bytesRead)) {
     Logger::GetInstance() << "ReadFile failed" << GetLastErrorMessage(error) << "\n";
     return false;
   }
-  bytesRead = static_cast<std::uint32_t>(got);
-  bytesReadFromSource += got;
+  bytesReadFromSource += bytesRead;
   return true;
 }
 
-bool FileCopyCommand::WriteToHandle(platform::FileHandle handle) {
-  Logger& logger = Logger::GetInstance();
+bool FileCopyCommand::WriteToHandle(platform::FileHandle file) {
   std::uint64_t moved = 0;
-  while (moved != sourceSize) {
-    std::uint32_t bytesRead = 0;
-    if (!SetSourceDataToBuffer(bytesRead)) {
+  // Without a digest the bytes need not pass through the program: the
+  // kernel copies them (or the file system shares them). Whatever it cannot
+  // do, the buffers do, and they tell precisely what failed.
+  if (!hashEnabled() && file != platform::kInvalidFileHandle && copyInKernel(file, moved)) return true;
+  return copyThroughBuffers(file, moved);
+}
+
+// True when the kernel copied everything; otherwise `moved` bytes are done.
+bool FileCopyCommand::copyInKernel(platform::FileHandle file, std::uint64_t& moved) {
+  while (moved < sourceSize) {
+    std::uint64_t copied = 0;
+    if (platform::copyFileRange(source.get(), file, sourceSize - moved, copied) || copied == 0) {
+      bytesReadFromSource = moved;
+      return false;
+    }
+    moved += copied;
+  }
+  bytesReadFromSource = moved;
+  return true;
+}
+
+bool FileCopyCommand::copyThroughBuffers(platform::FileHandle file, std::uint64_t moved) {
+  Logger& logger = Logger::GetInstance();
+  if (moved < sourceSize && !buffers.Allocate(sourceSize - moved)) {
+    logger << "failed to allocate the copy buffer\n";
+    return false;
+  }
+  for (std::uint64_t chunk = 1; moved != sourceSize; ++chunk) {
+    // A buffer is refilled only once the digest is done with its bytes.
+    if (chunk > HashBuffers::kCount) hasher.WaitUntilHashed(chunk - HashBuffers::kCount);
+    unsigned char* buffer = buffers.ForChunk(chunk);
+    std::size_t bytesRead = 0;
+    if (!SetSourceDataToBuffer(buffer, buffers.Size(), bytesRead)) {
       logger << "SetSourceDataToBuffer failed\n";
       return false;
     }
@@ -170,16 +172,9 @@ bool FileCopyCommand::WriteToHandle(platform::FileHandle handle) {
       return false;
     }
     moved += bytesRead;
-    if (!HashChunk(copyBuffer, bytesRead)) return false;
-    if (!writeEnabled) continue;
-
-    std::size_t written = 0;
-    if (const std::error_code error = platform::writeFile(handle, copyBuffer, bytesRead, written)) {
-      logger << "WriteFile failed:" << GetLastErrorMessage(error) << "\n";
-      return false;
-    }
-    if (written != bytesRead) {
-      logger << "written size is different from read size\n";
+    std::uint64_t submitted = 0;
+    if (hashEnabled() && !hasher.Submit(buffer, bytesRead, submitted)) return false;
+    if (file != platform::kInvalidFileHandle && !WriteChunk(file, buffer, bytesRead, "WriteFile failed:")) {
       return false;
     }
   }

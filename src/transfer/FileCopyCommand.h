@@ -1,12 +1,14 @@
 #pragma once
 
-// Copy commands: one object per copied file. A command owns a 65,536-byte
-// page-aligned transfer buffer and, on request, an MD5 digest of the bytes
-// that pass through it. Two rules hold for every command:
-//  - an existing destination is never opened for writing or changed, yet the
-//    whole source is still read and hashed and the copy counts as a success;
-//  - the destination's directory is created, with its parents, right before
-//    the destination is opened.
+// Copy commands: one object per copied file. A command moves the bytes of
+// its source into a temporary file beside the destination, hashing them
+// with MD5 on request; a Publisher gives the file its name once it is whole
+// and durable (transfer/Publisher.h). Two rules hold for every command:
+//  - an existing regular file under the destination's name is never opened
+//    for writing or changed, yet the whole source is still read and hashed
+//    and the copy counts as a success;
+//  - the destination's directory is created, with its parents, when it is
+//    missing.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,61 +16,64 @@
 #include <string_view>
 
 #include "platform/File.h"
-#include "transfer/Digest.h"
+#include "transfer/ChunkHasher.h"
+#include "transfer/Publisher.h"
 
 namespace RazaDedeZuzev {
 
+// Where a copy goes: the file, and the directory that holds it (created
+// with its parents when missing; when it cannot be, the failure to open the
+// file tells why).
+struct CopyDestination {
+  std::u16string_view path;
+  std::u16string_view directory;
+};
+
 class AbstractFileCopyCommand {
  public:
-  static constexpr std::size_t kCopyBufferSize = 65536;
-
-  AbstractFileCopyCommand();
+  AbstractFileCopyCommand() = default;
   AbstractFileCopyCommand(const AbstractFileCopyCommand&) = delete;
   AbstractFileCopyCommand& operator=(const AbstractFileCopyCommand&) = delete;
-  virtual ~AbstractFileCopyCommand();
+  virtual ~AbstractFileCopyCommand() = default;
 
   // Switches hashing on; called before any byte moves. False after a message.
   bool EnableHashCalculation();
   // The 32 lowercase hex digits of the digest, or empty after a message.
   std::string GetCalculatedHash();
 
-  // Creates the destination (never replacing an existing file) and moves
-  // every byte of the source into it.
-  bool CopyToFile(std::u16string_view destination);
-
-  // Like CopyToFile, for a file of the resource store: the bytes go into a
-  // temporary file in the destination's directory, which gets the final name
-  // only once it is complete. An existing file always wins, whether it was
-  // there before or another process published it while this one wrote: it is
-  // left untouched, the source is still read and hashed, and the copy counts
-  // as a success. A process killed at any moment leaves either no file under
-  // the name or a complete one.
-  bool CopyToStoredFile(std::u16string_view destination);
+  // Moves every byte of the source into a new temporary file in the
+  // destination's directory, to be published by a Publisher. When a regular
+  // file holds the name already, the bytes are read (and hashed) but not
+  // written, and `copy` gets no file; anything else under the name fails.
+  // False after the messages that say why.
+  bool CopyToPendingFile(const CopyDestination& destination, PendingFile& copy);
 
   std::uint64_t GetSourceSize() const { return sourceSize; }
 
  protected:
   // Moves exactly the source's bytes in stream order: for every chunk, the
-  // hash first (when enabled), then the write (when writeEnabled; otherwise
-  // `handle` is kInvalidFileHandle and must not be used).
-  virtual bool WriteToHandle(platform::FileHandle handle) = 0;
+  // hash first (when enabled), then the write, unless `file` is
+  // kInvalidFileHandle (the destination exists: nothing is written).
+  virtual bool WriteToHandle(platform::FileHandle file) = 0;
 
-  // Feeds one chunk to the digest when hashing is on; false after a message.
-  bool HashChunk(const void* data, std::size_t size);
+  // Writes one chunk whole, starting the disk's work on what came before as
+  // the file grows. `failurePrefix` starts the message of a failed write.
+  bool WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
+                  const char* failurePrefix);
+  bool hashEnabled() const { return hasher.Started(); }
+  // Hashes bytes that live only for this call (the engine's): with a
+  // background digest they are copied into a buffer first.
+  bool HashTransientChunk(const void* data, std::size_t size);
+
+  // The buffers outlive the digest that may still read them.
+  HashBuffers buffers;
+  ChunkHasher hasher;
+  std::uint64_t sourceSize = 0;
 
  private:
-  // False, after a message, when the copy buffer could not be allocated.
-  bool HasCopyBuffer() const;
-  // Runs the transfer with nothing written: the destination exists already.
-  bool TransferWithoutWriting();
-
- protected:
-
-  bool hashEnabled = false;
-  bool writeEnabled = true;
-  Digest hash;
-  unsigned char* copyBuffer = nullptr;
-  std::uint64_t sourceSize = 0;
+  std::uint64_t written = 0;
+  std::uint64_t writebackStart = 0;
+  std::uint64_t transientChunks = 0;
 };
 
 class FileCopyCommand : public AbstractFileCopyCommand {
@@ -76,16 +81,19 @@ class FileCopyCommand : public AbstractFileCopyCommand {
   FileCopyCommand() = default;
   ~FileCopyCommand() override = default;
 
-  // Opens the source and learns its size; called once, before CopyToFile.
+  // Opens the source and learns its size; called once, before copying.
   bool SetSourceFilePath(std::u16string_view path);
 
  protected:
-  bool WriteToHandle(platform::FileHandle handle) override;
-  // Reads the next chunk of the source into copyBuffer, never more than the
-  // bytes of sourceSize still missing; 0 bytes means the source ended.
-  virtual bool SetSourceDataToBuffer(std::uint32_t& bytesRead);
+  bool WriteToHandle(platform::FileHandle file) override;
 
  private:
+  // Reads the next chunk of the source into `buffer`, never more than the
+  // bytes of sourceSize still missing; 0 bytes means the source ended.
+  bool SetSourceDataToBuffer(unsigned char* buffer, std::size_t capacity, std::size_t& bytesRead);
+  bool copyInKernel(platform::FileHandle file, std::uint64_t& moved);
+  bool copyThroughBuffers(platform::FileHandle file, std::uint64_t moved);
+
   platform::UniqueFile source;
   std::uint64_t bytesReadFromSource = 0;
 };

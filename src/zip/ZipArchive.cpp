@@ -81,14 +81,16 @@ class ItemReader {
 
 }  // namespace
 
-HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream> stream) {
+HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream> stream,
+                            std::int32_t& operationResult) {
+  operationResult = kOperationOk;
   // The engine trusts the index it is given: one beyond its items makes it
   // read past its own item table.
   std::uint32_t count = 0;
   state.inArchive->GetNumberOfItems(&count);
   if (state.selectedIndex >= count) return E_FAIL;
 
-  const auto callback = makeEngineObject<ArchiveExtractCallback>(std::move(stream));
+  const auto callback = makeEngineObject<ArchiveExtractCallback>(std::move(stream), &operationResult);
   const std::uint32_t indices[] = {state.selectedIndex};
   return state.inArchive->Extract(indices, 1, 0, callback.get());
 }
@@ -162,7 +164,10 @@ bool ZipArchive::GetZipContentData(std::uint64_t index, void* buffer, std::size_
   if (!state->inArchive) return false;
   const auto stream = makeEngineObject<SequentialOutStreamBufferWriter>(buffer, capacity, &byteCount);
   state->selectedIndex = static_cast<std::uint32_t>(index);
-  const HRESULT result = extractSelectedItem(*state, stream);
+  // The listing takes whatever bytes arrived: the engine's verdict on the
+  // rest of the item does not matter here.
+  std::int32_t ignoredVerdict = 0;
+  const HRESULT result = extractSelectedItem(*state, stream, ignoredVerdict);
   const bool stoppedByStream = result == E_ABORT && stream->StoppedWhenFull();
   if (result != S_OK && !stoppedByStream) {
     Logger::GetInstance() << "extract failed\n";

@@ -21,7 +21,7 @@ class ZipFileCopyCommand : public AbstractFileCopyCommand {
   bool SetZipEntryName(const std::string& name);
 
  protected:
-  bool WriteToHandle(platform::FileHandle handle) override;
+  bool WriteToHandle(platform::FileHandle file) override;
 
  private:
   ZipArchive& archive;

@@ -1,30 +1,36 @@
 // Preloaded into the program by the end-to-end tests (LD_PRELOAD): at an
-// exact moment named by the environment, the process kills itself with
-// SIGKILL, or its reads start to fail. A kill has the effect on the files of
-// a SIGKILL from outside that lands at that very moment, without depending on
-// how fast the run goes.
+// exact moment named by the environment, the process crashes, or its reads
+// start to fail. A crash loses what a power cut would: the data that no sync
+// reached is cut off every file the process wrote, while every name it
+// created stays (the harshest order a file system may choose); then the
+// process dies with SIGKILL. It lands at that very moment, however fast the
+// run goes.
 //
 //   RAZADEDEZUZEV_TEST_KILL_AFTER_BYTES=N  once N bytes have been written,
-//                                          all files together (the write
-//                                          that crosses N is cut at N)
-//   RAZADEDEZUZEV_TEST_KILL_BEFORE_LINK=K  instead of making the K-th link
-//   RAZADEDEZUZEV_TEST_KILL_AFTER_LINK=K   right after making the K-th link
+//                                          all files together, by write or
+//                                          copy_file_range (the call that
+//                                          crosses N is cut at N)
+//   RAZADEDEZUZEV_TEST_KILL_BEFORE_LINK=K  instead of giving the K-th name
+//   RAZADEDEZUZEV_TEST_KILL_AFTER_LINK=K   right after giving the K-th name
 //   RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES=N
 //                                          every read fails with EIO once N
 //                                          bytes have been read
 //
-// Links are counted as calls of link and linkat, 1 for the first; a stored
-// file gets its name by one of them. Only the program's own calls count: the
-// C library's streams (the job file, the result file) do not come here.
+// Names are counted as calls of link, linkat and renameat2, 1 for the first.
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 namespace {
 
@@ -38,18 +44,70 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-// Counts a link about to be made; kills the process when it is the one.
+// Every regular file written to, by inode: a descriptor of our own to it,
+// and how much of it a sync has reached.
+struct Written {
+  int descriptor;
+  off_t synced;
+  dev_t device;
+};
+std::map<std::pair<dev_t, ino_t>, Written>& writtenFiles() {
+  static auto* files = new std::map<std::pair<dev_t, ino_t>, Written>();
+  return *files;
+}
+
+void noteWrite(int descriptor) {
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  writtenFiles().try_emplace({info.st_dev, info.st_ino}, Written{::dup(descriptor), info.st_size, info.st_dev});
+}
+
+// What a sync reached: all of the file's data (device 0: of `descriptor`),
+// or that of every file on a device.
+void noteSync(int descriptor, bool wholeDevice) {
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0) return;
+  for (auto& [key, file] : writtenFiles()) {
+    if (wholeDevice ? file.device != info.st_dev : key != std::make_pair(info.st_dev, info.st_ino)) continue;
+    struct stat current {};
+    if (::fstat(file.descriptor, &current) == 0) file.synced = current.st_size;
+  }
+}
+
+[[noreturn]] void crash() {
+  for (auto& [key, file] : writtenFiles()) ::ftruncate(file.descriptor, file.synced);
+  ::raise(SIGKILL);
+  std::abort();
+}
+
 std::uint64_t beforeLink() {
   static const std::uint64_t killBefore = setting("RAZADEDEZUZEV_TEST_KILL_BEFORE_LINK");
   static std::uint64_t links = 0;
-  ++links;
-  if (links == killBefore) ::raise(SIGKILL);
+  if (++links == killBefore) crash();
   return links;
 }
 
 void afterLink(std::uint64_t number) {
   static const std::uint64_t killAfter = setting("RAZADEDEZUZEV_TEST_KILL_AFTER_LINK");
-  if (number == killAfter) ::raise(SIGKILL);
+  if (number == killAfter) crash();
+}
+
+// Bytes written by write and copy_file_range together; the call that
+// crosses the kill point is cut there.
+std::uint64_t written = 0;
+std::uint64_t allowedToWrite(std::uint64_t size) {
+  static const std::uint64_t killAfter = setting("RAZADEDEZUZEV_TEST_KILL_AFTER_BYTES");
+  if (killAfter == 0 || written + size < killAfter) return size;
+  return killAfter - written;
+}
+
+// Bytes read by read and copy_file_range together; a copy_file_range stops
+// at the failure point, so that the next read fails there.
+std::uint64_t bytesRead = 0;
+std::uint64_t readable(std::uint64_t size) {
+  static const std::uint64_t failAfter = setting("RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES");
+  if (failAfter == 0) return size;
+  return bytesRead >= failAfter ? 0 : std::min(size, failAfter - bytesRead);
 }
 
 }  // namespace
@@ -57,24 +115,18 @@ void afterLink(std::uint64_t number) {
 extern "C" ssize_t write(int descriptor, const void* data, size_t size) {
   using Write = ssize_t (*)(int, const void*, size_t);
   static const Write realWrite = next<Write>("write");
-  static const std::uint64_t killAfter = setting("RAZADEDEZUZEV_TEST_KILL_AFTER_BYTES");
-  static std::uint64_t written = 0;
-  if (killAfter == 0 || written + size < killAfter) {
-    const ssize_t result = realWrite(descriptor, data, size);
-    if (result > 0) written += static_cast<std::uint64_t>(result);
-    return result;
-  }
-  realWrite(descriptor, data, static_cast<size_t>(killAfter - written));
-  ::raise(SIGKILL);
-  return -1;
+  noteWrite(descriptor);
+  const std::uint64_t allowed = allowedToWrite(size);
+  const ssize_t result = realWrite(descriptor, data, static_cast<size_t>(allowed));
+  if (allowed < size) crash();
+  if (result > 0) written += static_cast<std::uint64_t>(result);
+  return result;
 }
 
 extern "C" ssize_t read(int descriptor, void* buffer, size_t size) {
   using Read = ssize_t (*)(int, void*, size_t);
   static const Read realRead = next<Read>("read");
-  static const std::uint64_t failAfter = setting("RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES");
-  static std::uint64_t bytesRead = 0;
-  if (failAfter != 0 && bytesRead >= failAfter) {
+  if (readable(1) == 0) {
     errno = EIO;
     return -1;
   }
@@ -83,10 +135,49 @@ extern "C" ssize_t read(int descriptor, void* buffer, size_t size) {
   return result;
 }
 
-extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, const char* to,
-                      int flags) {
-  using Linkat = int (*)(int, const char*, int, const char*, int);
-  static const Linkat realLinkat = next<Linkat>("linkat");
+extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* toOffset, size_t size,
+                                   unsigned flags) {
+  using CopyFileRange = ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned);
+  static const CopyFileRange realCopy = next<CopyFileRange>("copy_file_range");
+  if (readable(1) == 0) {
+    errno = EIO;
+    return -1;
+  }
+  noteWrite(to);
+  const std::uint64_t wanted = readable(size);
+  const std::uint64_t allowed = allowedToWrite(wanted);
+  const ssize_t result = realCopy(from, fromOffset, to, toOffset, static_cast<size_t>(allowed), flags);
+  if (allowed < wanted) crash();
+  if (result > 0) {
+    written += static_cast<std::uint64_t>(result);
+    bytesRead += static_cast<std::uint64_t>(result);
+  }
+  return result;
+}
+
+extern "C" int fdatasync(int descriptor) {
+  static const auto realSync = next<int (*)(int)>("fdatasync");
+  const int result = realSync(descriptor);
+  if (result == 0) noteSync(descriptor, false);
+  return result;
+}
+
+extern "C" int fsync(int descriptor) {
+  static const auto realSync = next<int (*)(int)>("fsync");
+  const int result = realSync(descriptor);
+  if (result == 0) noteSync(descriptor, false);
+  return result;
+}
+
+extern "C" int syncfs(int descriptor) {
+  static const auto realSync = next<int (*)(int)>("syncfs");
+  const int result = realSync(descriptor);
+  if (result == 0) noteSync(descriptor, true);
+  return result;
+}
+
+extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, const char* to, int flags) {
+  static const auto realLinkat = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   const std::uint64_t number = beforeLink();
   const int result = realLinkat(fromDirectory, from, toDirectory, to, flags);
   afterLink(number);
@@ -94,10 +185,18 @@ extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, cons
 }
 
 extern "C" int link(const char* from, const char* to) {
-  using Link = int (*)(const char*, const char*);
-  static const Link realLink = next<Link>("link");
+  static const auto realLink = next<int (*)(const char*, const char*)>("link");
   const std::uint64_t number = beforeLink();
   const int result = realLink(from, to);
+  afterLink(number);
+  return result;
+}
+
+extern "C" int renameat2(int fromDirectory, const char* from, int toDirectory, const char* to,
+                         unsigned flags) {
+  static const auto realRename = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  const std::uint64_t number = beforeLink();
+  const int result = realRename(fromDirectory, from, toDirectory, to, flags);
   afterLink(number);
   return result;
 }

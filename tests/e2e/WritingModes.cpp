@@ -21,17 +21,6 @@ const std::vector<WritingMode>& writingModes() {
   return modes;
 }
 
-const std::vector<WritingMode>& storeWritingModes() {
-  static const std::vector<WritingMode> modes = [] {
-    std::vector<WritingMode> store;
-    for (const WritingMode& mode : writingModes()) {
-      if (mode.intoStore) store.push_back(mode);
-    }
-    return store;
-  }();
-  return modes;
-}
-
 std::string testName(const WritingMode& mode) {
   std::string name;
   bool wordStart = true;
@@ -95,23 +84,16 @@ std::string Workspace::resultLines(std::size_t count) const {
 
 void Workspace::writeJob() const {
   const std::string store = dir.job("store");
-  std::string text;
-  if (writingMode.source == Source::BaseDirectory) text += line({"input_base_dir_path", dir.job("in")});
+  std::string text = writingMode.source == Source::BaseDirectory ? line({"input_base_dir_path", dir.job("in")}) : "";
   if (readsArchive()) text += line({"zip_file_path", jobPath(archive())});
   if (!writingMode.intoStore) text += line({"output_base_dir_path", dir.job("out")});
   for (std::size_t n = 0; n < jobItems.size(); ++n) {
     const Item& item = jobItems[n];
-    switch (writingMode.source) {
-      case Source::BaseDirectory:
-      case Source::Store: text += line({"file", item.uuid, item.name, store, "1"}); break;
-      case Source::OwnDirectories:
-        text += line({"file", item.uuid, dir.job("dirs/" + std::to_string(n)), item.name, store, "1"});
-        break;
-      case Source::Archive:
-        text += writingMode.intoStore ? line({"file", item.uuid, item.name, item.name, store, "1"})
-                                      : line({"file", item.uuid, item.name, item.name});
-        break;
-    }
+    const std::string ownDirectory = dir.job("dirs/" + std::to_string(n));
+    text += writingMode.source == Source::OwnDirectories ? line({"file", item.uuid, ownDirectory, item.name, store, "1"})
+            : !readsArchive()                             ? line({"file", item.uuid, item.name, store, "1"})
+            : writingMode.intoStore ? line({"file", item.uuid, item.name, item.name, store, "1"})
+                                    : line({"file", item.uuid, item.name, item.name});
   }
   writeFile(job(), text);
 }

@@ -31,9 +31,7 @@ struct WritingMode {
 void PrintTo(const WritingMode& mode, std::ostream* stream);
 std::string testName(const WritingMode& mode);  // the mode word in upper camel case
 
-// All five, and the three that write into the store.
 const std::vector<WritingMode>& writingModes();
-const std::vector<WritingMode>& storeWritingModes();
 
 // One record. `name` is the source's file name, the entry's name in the
 // archive and the destination's name below the output directory.

@@ -41,64 +41,31 @@ class StoreJob : public ::testing::Test {
   std::string outputBase() { return line({"output_base_dir_path", jobPath(out)}); }
 };
 
-TEST_F(StoreJob, StoresFilesInBothLayoutsAndCopiesThemBackOut) {
+TEST_F(StoreJob, StoresFilesInBothLayoutsAndCopiesThemBackOutLeavingExistingFilesAsTheyAre) {
   writeFile(in / "empty", "");
   writeFile(in / "sub/dir/big.bin", randomBytes(5 * 1024 * 1024 + 3, 2));
   writeFile(dir / "one/x.txt", "from one");
+  writeFile(storedPath(store, "77ab0002"), "stored earlier");
+  writeFile(out / "taken", "copied earlier");
   const RunResult run = runJob(kToStore, dir, inputBase() + record(kUuidA, "empty", 1) +
-                                                  record(kUuidB, "sub/dir/big.bin", 3));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, line({"file", kUuidA, "0", "d41d8cd98f00b204e9800998ecf8427e"}) +
-                         resultLine(kUuidB, in / "sub/dir/big.bin"));
-  EXPECT_EQ(readFile(storedPath(store, kUuidA)), "");
+                                                  record(kUuidB, "sub/dir/big.bin", 3) + record("77ab0002", "empty"));
+  EXPECT_EQ(run.outcome(), outcome(0, resultLine(kUuidA, in / "empty") + resultLine(kUuidB, in / "sub/dir/big.bin") +
+                                          resultLine("77ab0002", in / "empty"), ""));
   EXPECT_EQ(readFile(storedPath(store, kUuidB, 3)), readFile(in / "sub/dir/big.bin"));
+  EXPECT_EQ(readFile(storedPath(store, kUuidA)) + readFile(storedPath(store, "77ab0002")), "stored earlier");
 
   // The second mode takes each record's own directory; the base is ignored.
   const std::string root = jobPath(store) + sep();  // a root ending in a separator
   const RunResult multi = runJob("batch_copy_to_resource_store_from_multiple_directories", dir,
-                                 inputBase() + line({"file", "77ab01cd", jobPath(dir / "one"),
-                                                     "x.txt", root, "1"}));
-  EXPECT_EQ(multi.exitCode, 0) << multi.err;
-  EXPECT_EQ(multi.out, resultLine("77ab01cd", dir / "one/x.txt"));
+                                 inputBase() + line({"file", "77ab01cd", jobPath(dir / "one"), "x.txt", root, "1"}));
+  EXPECT_EQ(multi.outcome(), outcome(0, resultLine("77ab01cd", dir / "one/x.txt"), ""));
   EXPECT_EQ(readFile(storedPath(store, "77ab01cd")), "from one");
 
   const RunResult back = runJob(kFromStore, dir, outputBase() + record(kUuidA, "deep/er/a", 1) +
-                                                     record(kUuidB, "b.bin", 3));
-  EXPECT_EQ(back.exitCode, 0) << back.err;
-  EXPECT_EQ(back.out, "");
-  EXPECT_FALSE(back.errExists);
-  EXPECT_EQ(readFile(out / "deep/er/a"), "");
+                                                     record(kUuidB, "b.bin", 3) + record(kUuidB, "taken", 3));
+  EXPECT_EQ(back.outcome(), outcome(0, "", ""));
+  EXPECT_EQ(readFile(out / "deep/er/a") + readFile(out / "taken"), "copied earlier");
   EXPECT_EQ(readFile(out / "b.bin"), readFile(in / "sub/dir/big.bin"));
-}
-
-TEST_F(StoreJob, ExistingFilesAreLeftAsTheyAreAndTheSourceStillReported) {
-  writeFile(in / "new.bin", randomBytes(100000, 3));
-  writeFile(storedPath(store, kUuidA), "stored earlier");
-  writeFile(out / "taken", "copied earlier");
-  const RunResult run = runJob(kToStore, dir, inputBase() + record(kUuidA, "new.bin"));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, resultLine(kUuidA, in / "new.bin"));
-  EXPECT_EQ(readFile(storedPath(store, kUuidA)), "stored earlier");
-  EXPECT_EQ(runJob(kFromStore, dir, outputBase() + record(kUuidA, "taken")).exitCode, 0);
-  EXPECT_EQ(readFile(out / "taken"), "copied earlier");
-}
-
-TEST_F(StoreJob, AFailingRecordStopsTheJobAfterTheLinesBeforeIt) {
-  std::string job = inputBase();
-  for (int i = 0; i < 4; ++i) {
-    const std::string name = "f" + std::to_string(i);
-    if (i != 2) writeFile(in / name, "content " + name);
-    job += record("aaaa000" + std::to_string(i), name);
-  }
-  const RunResult run = runJob(kToStore, dir, job);
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.out, resultLine("aaaa0000", in / "f0") + resultLine("aaaa0001", in / "f1"));
-  const std::string source = jobPath(in) + sep() + "f2";
-  const std::string destination = jobPath(store) + sep() + "aa" + sep() + "aa" + sep() + "aaaa0002";
-  EXPECT_EQ(run.err, "failed to open file: " + source + ": " + target().text(SystemError::NotFound) +
-                         "\nSetSourceFilePath failed: (from " + source + ", to " + destination +
-                         ")\nExecuteBatchCopyToResourceStore failed\n");
-  EXPECT_FALSE(pathExists(storedPath(store, "aaaa0003")));
 }
 
 // Records that the layout cannot place: nothing is read or written, one line
@@ -119,11 +86,10 @@ TEST_F(StoreJob, RecordsTheLayoutCannotPlaceFailTheMode) {
   };
   for (const Case& c : cases) {
     const std::string bad = line({"file", c.uuid, "a", c.root, c.type});
-    const RunResult into = runJob(kToStore, dir, inputBase() + bad);
-    EXPECT_EQ(into.exitCode, 2);
-    EXPECT_EQ(into.err, c.message + "ExecuteBatchCopyToResourceStore failed\n");
-    const RunResult back = runJob(kFromStore, dir, outputBase() + bad);
-    EXPECT_EQ(back.err, c.message + "ExecuteBatchCopyFromResourceStore failed\n");
+    EXPECT_EQ(runJob(kToStore, dir, inputBase() + bad).outcome(),
+              outcome(2, "", c.message + "ExecuteBatchCopyToResourceStore failed\n"));
+    EXPECT_EQ(runJob(kFromStore, dir, outputBase() + bad).outcome(),
+              outcome(2, "", c.message + "ExecuteBatchCopyFromResourceStore failed\n"));
     EXPECT_FALSE(pathExists(store) || pathExists(out / "a"));
   }
 }
@@ -144,11 +110,10 @@ TEST(TestFileExistence, ReportsExistingRegularFilesInRecordOrder) {
                                    record("u5", d, "sub\\x.txt") + record("u1", d + "\\", "a.bin") +
                                    record("caf\xC3\xA9", d, "\xE6\x97\xA5.txt") +
                                    "file\t\t" + d + "\ta.bin\t\n");  // empty uuid, no storage_type
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, "file\tu1\t3\nfile\tu3\t0\nfile\tu5\t5\nfile\tu1\t3\nfile\tcaf\xC3\xA9\t1\nfile\t\t3\n");
-  EXPECT_EQ(run.err, kEmptyCell + "invalid column index: storage_type\n" + kEmptyCell +
-                         "WideCharToMultiByte failed to get buffer size (" +
-                         target().text(SystemError::InvalidArgument) + ")\n");
+  EXPECT_EQ(run.outcome(), outcome(0, "file\tu1\t3\nfile\tu3\t0\nfile\tu5\t5\nfile\tu1\t3\nfile\tcaf\xC3\xA9\t1\nfile\t\t3\n",
+                                   kEmptyCell + "invalid column index: storage_type\n" + kEmptyCell +
+                                       "WideCharToMultiByte failed to get buffer size (" +
+                                       target().text(SystemError::InvalidArgument) + ")\n"));
 }
 
 TEST(TestFileExistence, FilesBeyond4GiBReportTheirFullSize) {

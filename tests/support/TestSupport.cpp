@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,44 +15,31 @@ namespace testsupport {
 namespace {
 
 Target makeTarget() {
-  Target target;
+  // The Windows program runs under Wine (scripts/windows-test.sh sets these).
   const char* kind = std::getenv("RAZADEDEZUZEV_TEST_TARGET");
-  if (kind != nullptr && std::string(kind) == "windows") {
-    // The Windows program under Wine (scripts/windows-test.sh sets these).
-    target.windows = true;
-    target.separator = '\\';
-    target.command = {"/usr/lib/wine/wine64", std::getenv("RAZADEDEZUZEV_TEST_PROGRAM")};
-  } else {
-    target.command = {RAZADEDEZUZEV_BINARY};
-  }
-  return target;
+  if (kind == nullptr || std::string(kind) != "windows") return Target{false, {RAZADEDEZUZEV_BINARY}, '/'};
+  return Target{true, {"/usr/lib/wine/wine64", std::getenv("RAZADEDEZUZEV_TEST_PROGRAM")}, '\\'};
 }
 
 std::string capture(const std::string& command) {
   std::string text;
   FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return text;
-  std::array<char, 4096> buffer{};
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) text.append(buffer.data(), got);
-  ::pclose(pipe);
+  char buffer[4096];
+  for (std::size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    text.append(buffer, got);
+  }
+  if (pipe != nullptr) ::pclose(pipe);
   return text;
 }
 
-// The file's text with the target's line ends read as "\n"; a line end of
-// another kind fails the test.
-std::string readTextFile(const fs::path& path) {
-  std::string text = readFile(path);
-  if (!target().windows) {
-    EXPECT_EQ(text.find("\r\n"), std::string::npos) << path;
-    return text;
-  }
+// The text with the target's line ends read as "\n"; a line end of another
+// kind fails the test.
+std::string withLineFeeds(const std::string& text, const std::string& what) {
   std::string lines;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (text[i] == '\n') {
-      EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << "bare LF in " << path;
-    }
+    const bool afterCr = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+    EXPECT_TRUE(text[i] != '\n' || afterCr == target().windows) << "line end in " << what;
+    if (afterCr && target().windows) lines.pop_back();
     lines.push_back(text[i]);
   }
   return lines;
@@ -74,19 +60,15 @@ std::string Target::jobPath(const fs::path& path) const {
 }
 
 std::string Target::text(SystemError error) const {
-  switch (error) {
-    case SystemError::NotFound:
-      return windows ? "The system cannot find the file specified.\n" : "No such file or directory\n";
-    case SystemError::PathNotFound:
-      return windows ? "The system cannot find the path specified.\n" : "No such file or directory\n";
-    case SystemError::AccessDenied:
-      return windows ? "Access is denied.\n" : "Permission denied\n";
-    case SystemError::InvalidArgument:
-      return windows ? "The parameter is incorrect.\n" : "Invalid argument\n";
-    case SystemError::IsADirectory:
-      return windows ? "Access is denied.\n" : "Is a directory\n";
-  }
-  return {};
+  // Wine's texts, where they differ from those of Windows; the CR of the
+  // system's own line end survives the file's line-end translation.
+  static const char* const kTexts[][2] = {
+      {"No such file or directory\n", "File not found.\r\n"},
+      {"No such file or directory\n", "Path not found.\r\n"},
+      {"Permission denied\n", "Access denied.\r\n"},
+      {"Invalid argument\n", "Invalid parameter.\r\n"},
+      {"Is a directory\n", "Access denied.\r\n"}};
+  return kTexts[static_cast<int>(error)][windows ? 1 : 0];
 }
 
 std::string jobPath(const fs::path& path) { return target().jobPath(path); }
@@ -147,13 +129,9 @@ std::string md5Hex(const fs::path& file) {
 }
 
 std::string md5OfBytes(const std::string& bytes) {
-  char pattern[] = "/tmp/razadedezuzev-md5-XXXXXX";
-  const int descriptor = ::mkstemp(pattern);
-  if (descriptor >= 0) ::close(descriptor);
-  writeFile(pattern, bytes);
-  const std::string digest = md5Hex(pattern);
-  fs::remove(pattern);
-  return digest;
+  ScratchDir dir;
+  writeFile(dir / "bytes", bytes);
+  return md5Hex(dir / "bytes");
 }
 
 std::string line(const std::vector<std::string>& fields) {
@@ -166,6 +144,12 @@ int shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::string outcome(int exitCode, const std::string& out, const std::string& err) {
+  return "exit code " + std::to_string(exitCode) + "\n--- result file\n" + out + "--- error file\n" + err;
+}
+
+std::string RunResult::outcome() const { return testsupport::outcome(exitCode, out, err); }
 
 RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
                      const RunOptions& options) {
@@ -189,26 +173,16 @@ RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
   }
   for (const std::string& part : target().command) command += " " + quoted(part);
   for (const std::string& arg : args) command += " " + quoted(arg);
-  command += "; echo \"\n$?\"";
-
-  RunResult result;
-  const std::string text = capture(command);
+  const std::string text = capture(command + "; echo \"\n$?\"");
   // The last line is the exit code; before it, the program's own output.
   const std::size_t codeLine = text.rfind('\n', text.size() - 2);
+  RunResult result;
   result.exitCode = std::stoi(text.substr(codeLine + 1));
-  result.stdoutText = text.substr(0, codeLine);
-  if (target().windows) {
-    std::string lf;
-    for (char c : result.stdoutText) if (c != '\r') lf.push_back(c);
-    result.stdoutText = lf;
-  }
-  if (!job.empty()) {
-    const fs::path out = job.string() + ".out";
-    const fs::path err = job.string() + ".err";
-    result.outExists = pathExists(out);
-    result.errExists = pathExists(err);
-    if (result.outExists) result.out = readTextFile(out);
-    if (result.errExists) result.err = readTextFile(err);
+  result.stdoutText = withLineFeeds(text.substr(0, codeLine), "standard output");
+  for (auto [file, exists, text] : {std::tuple{".out", &result.outExists, &result.out},
+                                    std::tuple{".err", &result.errExists, &result.err}}) {
+    *exists = !job.empty() && pathExists(job.string() + file);
+    if (*exists) *text = withLineFeeds(readFile(job.string() + file), file);
   }
   return result;
 }
@@ -218,11 +192,27 @@ RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::stri
   const fs::path job = dir / "job";
   writeFile(job, jobText);
   // What an earlier run left must not pass for this run's files.
-  std::error_code ignored;
-  fs::remove(job.string() + ".out", ignored);
-  fs::remove(job.string() + ".err", ignored);
+  fs::remove(job.string() + ".out");
+  fs::remove(job.string() + ".err");
   if (options.unprivileged) fs::permissions(job, fs::perms::all);
   return runProgram({mode, jobPath(job)}, job, options);
+}
+
+FaultFileSystem::FaultFileSystem(const fs::path& backing, const fs::path& mountPoint,
+                                 const std::string& options)
+    : mountPoint(mountPoint) {
+  fs::create_directories(backing);
+  fs::create_directories(mountPoint);
+  shell("/usr/bin/python3 " + quoted(FAULT_FILE_SYSTEM_SCRIPT) + " " + quoted(backing.string()) + " " +
+        quoted(mountPoint.string()) + " " + options + " > /dev/null 2>&1 &");
+  for (int wait = 0; wait < 100 && !isMounted; ++wait) {
+    isMounted = readFile("/proc/self/mounts").find(" " + mountPoint.string() + " fuse") != std::string::npos;
+    if (!isMounted) shell("sleep 0.05");
+  }
+}
+
+FaultFileSystem::~FaultFileSystem() {
+  if (isMounted) shell("umount " + quoted(mountPoint.string()));
 }
 
 }  // namespace testsupport

@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 enum class SystemError { NotFound, PathNotFound, AccessDenied, InvalidArgument, IsADirectory };
 
 struct Target {
-  bool windows = false;
+  bool windows;
   std::vector<std::string> command;  // how to start the program
-  char separator = '/';              // what the program writes between path parts
+  char separator;                    // what the program writes between path parts
   // A path as a job file names it (Windows: with drive Z: and `\`).
   std::string jobPath(const fs::path& path) const;
   // The system's text for an error, with the "\n" that ends it.
@@ -73,7 +73,11 @@ struct RunResult {
   std::string err;  // <job>.err, likewise
   bool outExists = false;
   bool errExists = false;
+  // The exit code, the result lines and the messages in one text, to be
+  // compared with outcome() at once.
+  std::string outcome() const;
 };
+std::string outcome(int exitCode, const std::string& out, const std::string& err);
 
 struct RunOptions {
   std::map<std::string, std::string> environment;  // set for this run only
@@ -95,5 +99,20 @@ RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
 // and runs the mode on it.
 RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::string& jobText,
                  const RunOptions& options = {});
+
+// A FUSE file system of the tests (support/faultfs.py) over a backing
+// directory, mounted for the object's life. `options` are faultfs.py's.
+class FaultFileSystem {
+ public:
+  FaultFileSystem(const fs::path& backing, const fs::path& mountPoint, const std::string& options);
+  ~FaultFileSystem();
+  FaultFileSystem(const FaultFileSystem&) = delete;
+  FaultFileSystem& operator=(const FaultFileSystem&) = delete;
+  bool mounted() const { return isMounted; }
+
+ private:
+  fs::path mountPoint;
+  bool isMounted = false;
+};
 
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -138,7 +139,7 @@ std::error_code publishNamed(TemporaryFile& file, const char* temporary, const c
 
 void FileHandleTraits::close(Handle handle) { ::close(fd(handle)); }
 
-std::error_code openFileForRead(std::u16string_view path, UniqueFile& file) {
+std::error_code openFileForRead(std::u16string_view path, UniqueFile& file, std::uint64_t* size) {
   thread_local std::string native;
   // Without O_NONBLOCK, opening a pipe waits for a writer, possibly for
   // ever; on a regular file the flag changes nothing.
@@ -149,11 +150,17 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file) {
   // Directories, pipes and devices open for reading on POSIX, but none is a
   // file with a size to copy.
   struct stat info {};
-  if (::fstat(fd(file.get()), &info) == 0 && !S_ISREG(info.st_mode)) {
+  if (::fstat(fd(file.get()), &info) != 0) {
+    const std::error_code error = errnoCode();
+    file.reset();
+    return error;
+  }
+  if (!S_ISREG(info.st_mode)) {
     file.reset();
     return std::make_error_code(S_ISDIR(info.st_mode) ? std::errc::is_a_directory
                                                       : std::errc::operation_not_supported);
   }
+  if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
   return {};
 }
 
@@ -165,13 +172,6 @@ std::error_code createNewFile(std::u16string_view path, UniqueFile& file) {
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file) {
   const std::string native = posix::toNativePath(path);
   return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), file);
-}
-
-std::error_code getFileSize(FileHandle handle, std::uint64_t& size) {
-  struct stat info {};
-  if (::fstat(fd(handle), &info) != 0) return errnoCode();
-  size = static_cast<std::uint64_t>(info.st_size);
-  return {};
 }
 
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
@@ -228,7 +228,22 @@ std::error_code syncFileData(FileHandle handle) {
   return {};
 }
 
-void startWriteback(FileHandle handle) { posix::kernel::startWriteback(fd(handle)); }
+void startWriteback(FileHandle handle, std::uint64_t offset, std::uint64_t length) {
+  posix::kernel::startWriteback(fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length));
+}
+
+std::error_code getFileSystemInfo(FileHandle handle, FileSystemInfo& info) {
+  int reaches = 0;
+  if (posix::kernel::describeFileSystem(fd(handle), info.id, reaches) != 0) return errnoCode();
+  info.wholeSyncReachesFiles = reaches == 1;
+  return {};
+}
+
+std::uint64_t openFileLimit() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 20;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
+}
 
 std::error_code syncFileSystem(FileHandle handle) {
   if (posix::kernel::syncFileSystem(fd(handle)) == 0) return {};
@@ -246,7 +261,7 @@ FileHandle standardOutput() { return STDOUT_FILENO; }
 
 std::error_code createTemporaryFile(std::u16string_view directory, std::u16string_view namePrefix,
                                     TemporaryFile& file) {
-  file = {};
+  discardTemporaryFile(file);
   const std::string native = posix::toNativePath(directory.empty() ? u"." : directory);
   const int result = posix::kernel::openUnnamedFile(native.c_str());
   if (result >= 0) {
@@ -259,7 +274,7 @@ std::error_code createTemporaryFile(std::u16string_view directory, std::u16strin
 
 std::error_code createNamedTemporaryFile(std::u16string_view directory,
                                          std::u16string_view namePrefix, TemporaryFile& file) {
-  file = {};
+  discardTemporaryFile(file);
   constexpr unsigned kAttempts = 100;
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     std::u16string path = inDirectory(directory, makeTemporaryName(namePrefix, attempt));

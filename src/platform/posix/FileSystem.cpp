@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
 
 namespace RazaDedeZuzev::platform {
@@ -120,17 +121,28 @@ std::error_code createDirectories(std::u16string_view path) {
   std::string native = posix::toNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
+  // Most directories of a store exist already: one look usually does it.
+  struct stat info {};
+  if (::stat(native.c_str(), &info) == 0) {
+    return S_ISDIR(info.st_mode) ? std::error_code{} : std::make_error_code(std::errc::file_exists);
+  }
   return createDirectoryAndParents(native);
 }
 
-std::error_code syncDirectory(std::u16string_view path) {
+std::error_code syncDirectory(std::u16string_view path, bool wholeFileSystem) {
   const std::string native = posix::toNativePath(path.empty() ? u"." : path);
   const int descriptor = retryOnSignal([&] { return ::open(native.c_str(), kDirectoryFlags); });
   if (descriptor < 0) return errnoCode();
   std::error_code error;
-  // Some file systems cannot sync a directory and say so; their entries are
-  // as durable as they can be.
-  if (::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS) error = errnoCode();
+  if (wholeFileSystem && posix::kernel::syncFileSystem(descriptor) == 0) {
+    // everything of that file system is durable, the names too
+  } else if (wholeFileSystem && errno != ENOSYS) {
+    error = errnoCode();
+  } else if (::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS) {
+    // Some file systems cannot sync a directory and say so; their entries
+    // are as durable as they can be.
+    error = errnoCode();
+  }
   ::close(descriptor);
   return error;
 }

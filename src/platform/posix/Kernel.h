@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace RazaDedeZuzev::platform::posix::kernel {
@@ -28,8 +29,14 @@ int renameWithoutReplacing(const char* from, const char* to);
 
 int syncFileSystem(int descriptor);
 
-// Asks the kernel to start writing the file's dirty pages.
-void startWriteback(int descriptor);
+// Asks the kernel to start writing a range of the file's dirty pages.
+void startWriteback(int descriptor, off_t offset, off_t length);
+
+// Which file system holds `descriptor` (`id`), and whether syncFileSystem
+// on it writes its files' data and reports their write errors (`reaches`:
+// 1 for a local disk file system, 0 for a network or user-space one, or
+// where this build has no such sync).
+int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches);
 
 ssize_t copyRange(int from, int to, std::size_t count);
 

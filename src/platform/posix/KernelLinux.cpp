@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 
 #include "platform/posix/Kernel.h"
@@ -30,7 +32,38 @@ int renameWithoutReplacing(const char* from, const char* to) {
 
 int syncFileSystem(int descriptor) { return ::syncfs(descriptor); }
 
-void startWriteback(int descriptor) { ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE); }
+void startWriteback(int descriptor, off_t offset, off_t length) {
+  ::sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
+int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches) {
+  struct statfs info {};
+  if (::fstatfs(descriptor, &info) != 0) return -1;
+  std::uint64_t fsid = 0;
+  static_assert(sizeof info.f_fsid <= sizeof fsid);
+  std::memcpy(&fsid, &info.f_fsid, sizeof info.f_fsid);
+  id = fsid;
+  // File systems whose data lives elsewhere: syncfs does not reach their
+  // files' data (user-space and some network ones), or does not report a
+  // file's failed write. Their magic numbers, from the kernel's magic.h.
+  constexpr unsigned long kRemote[] = {
+      0x65735546,  // FUSE
+      0x6969,      // NFS
+      0x517B,      // SMB
+      0xFE534D42,  // SMB2
+      0xFF534D42,  // CIFS
+      0x01021997,  // 9P
+      0x00C36400,  // Ceph
+      0x5346414F,  // AFS
+      0x47504653,  // GPFS
+      0x0BD00BD0,  // Lustre
+  };
+  reaches = 1;
+  for (const unsigned long magic : kRemote) {
+    if (static_cast<unsigned long>(info.f_type) == magic) reaches = 0;
+  }
+  return 0;
+}
 
 ssize_t copyRange(int from, int to, std::size_t count) {
   return retryOnSignal([&] { return ::copy_file_range(from, nullptr, to, nullptr, count, 0); });

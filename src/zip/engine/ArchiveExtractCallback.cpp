@@ -19,8 +19,9 @@ HRESULT ArchiveExtractCallback::GetStream(std::uint32_t, ISequentialOutStream** 
   return S_OK;
 }
 
-HRESULT ArchiveExtractCallback::SetOperationResult(std::int32_t operationResult) {
-  switch (operationResult) {
+HRESULT ArchiveExtractCallback::SetOperationResult(std::int32_t result) {
+  if (operationResult != nullptr) *operationResult = result;
+  switch (result) {
     case kOperationOk:
       return S_OK;
     case kOperationUnsupportedMethod:

@@ -14,8 +14,9 @@ class ArchiveExtractCallback : public IArchiveExtractCallback,
                                public CMyUnknownImp {
  public:
   // Holds a reference on the stream, which moves to the engine when it asks.
-  explicit ArchiveExtractCallback(ComPtr<ISequentialOutStream> stream)
-      : outStream(std::move(stream)) {}
+  // The engine's verdict on the item goes to `operationResult`, when given.
+  ArchiveExtractCallback(ComPtr<ISequentialOutStream> stream, std::int32_t* operationResult)
+      : outStream(std::move(stream)), operationResult(operationResult) {}
 
   HRESULT SEVENZIP_CALL QueryInterface(const GUID& iid, void** object) override;
   ULONG SEVENZIP_CALL AddRef() override { return addReference(); }
@@ -26,7 +27,7 @@ class ArchiveExtractCallback : public IArchiveExtractCallback,
   HRESULT SEVENZIP_CALL GetStream(std::uint32_t index, ISequentialOutStream** outStream,
                                   std::int32_t askExtractMode) override;
   HRESULT SEVENZIP_CALL PrepareOperation(std::int32_t) override { return S_OK; }
-  HRESULT SEVENZIP_CALL SetOperationResult(std::int32_t operationResult) override;
+  HRESULT SEVENZIP_CALL SetOperationResult(std::int32_t result) override;
 
   HRESULT SEVENZIP_CALL CryptoGetTextPassword(BSTR* password) override;
 
@@ -35,6 +36,7 @@ class ArchiveExtractCallback : public IArchiveExtractCallback,
 
  private:
   ComPtr<ISequentialOutStream> outStream;  // empty once the engine has it
+  std::int32_t* operationResult;
 };
 
 }  // namespace RazaDedeZuzev::SevenZipArchiveImpl

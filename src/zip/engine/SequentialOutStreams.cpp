@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/Logger.h"
 #include "zip/engine/ComPtr.h"
 
 namespace RazaDedeZuzev::SevenZipArchiveImpl {
@@ -43,18 +42,7 @@ HRESULT SequentialOutStreamFileWriter::QueryInterface(const GUID& iid, void** ob
 HRESULT SequentialOutStreamFileWriter::Write(const void* data, std::uint32_t size,
                                              std::uint32_t* processedSize) {
   if (processedSize != nullptr) *processedSize = 0;
-  if (hashChunk && !hashChunk(data, size)) return E_FAIL;
-  if (writeEnabled) {
-    std::size_t written = 0;
-    if (const std::error_code error = platform::writeFile(handle, data, size, written)) {
-      Logger::GetInstance() << "WriteFile failed: " << GetLastErrorMessage(error) << "\n";
-      return E_FAIL;
-    }
-    if (written != size) {
-      Logger::GetInstance() << "written size is different from read size\n";
-      return E_FAIL;
-    }
-  }
+  if (!consume(data, size)) return E_FAIL;
   if (processedSize != nullptr) *processedSize = size;
   return S_OK;
 }

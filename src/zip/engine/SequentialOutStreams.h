@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/File.h"
 #include "zip/engine/CMyUnknownImp.h"
 
 namespace RazaDedeZuzev::SevenZipArchiveImpl {
@@ -42,15 +41,14 @@ class SequentialOutStreamBufferWriter : public ISequentialOutStream, public CMyU
   bool stoppedWhenFull = false;
 };
 
-// Feeds every chunk to the hash (when one is given), then writes it to the
-// destination (when writing is on). Owns neither the file nor the hash.
+// Hands every chunk the engine delivers to the copy that consumes it (which
+// hashes and writes it). Owns nothing.
 class SequentialOutStreamFileWriter : public ISequentialOutStream, public CMyUnknownImp {
  public:
-  using HashChunkFunction = std::function<bool(const void* data, std::size_t size)>;
+  // Takes one chunk; false after the messages that say why it could not.
+  using ConsumeFunction = std::function<bool(const void* data, std::size_t size)>;
 
-  SequentialOutStreamFileWriter(bool writeEnabled, platform::FileHandle handle,
-                                HashChunkFunction hashChunk)
-      : writeEnabled(writeEnabled), handle(handle), hashChunk(std::move(hashChunk)) {}
+  explicit SequentialOutStreamFileWriter(ConsumeFunction consume) : consume(std::move(consume)) {}
 
   HRESULT SEVENZIP_CALL QueryInterface(const GUID& iid, void** object) override;
   ULONG SEVENZIP_CALL AddRef() override { return addReference(); }
@@ -62,9 +60,7 @@ class SequentialOutStreamFileWriter : public ISequentialOutStream, public CMyUnk
   ~SequentialOutStreamFileWriter() override = default;
 
  private:
-  bool writeEnabled;
-  platform::FileHandle handle;
-  HashChunkFunction hashChunk;
+  ConsumeFunction consume;
 };
 
 }  // namespace RazaDedeZuzev::SevenZipArchiveImpl

@@ -24,9 +24,11 @@ struct ZipArchiveState {
 };
 
 // Runs one extraction of the selected item into `stream`, with a fresh
-// callback; returns the engine's result. The stream's messages and the
-// operation result's message are written on the way.
+// callback; returns the engine's result, and its verdict on the item's data
+// in `operationResult` (0: whole and correct). The stream's messages and the
+// verdict's message are written on the way.
 SevenZipArchiveImpl::HRESULT extractSelectedItem(
-    ZipArchiveState& state, SevenZipArchiveImpl::ComPtr<SevenZipArchiveImpl::ISequentialOutStream> stream);
+    ZipArchiveState& state, SevenZipArchiveImpl::ComPtr<SevenZipArchiveImpl::ISequentialOutStream> stream,
+    std::int32_t& operationResult);
 
 }  // namespace RazaDedeZuzev

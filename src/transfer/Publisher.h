@@ -1,0 +1,64 @@
+#pragma once
+
+// Copies are written into temporary files and wait here for their names.
+// They are published in batches: the batch's data is made durable (one sync
+// of each file system where that reaches every file, a sync of each file
+// elsewhere), each file gets its final name without replacing anything, the
+// names are made durable, and only then are the batch's result lines
+// written, in record order. So no result line ever names a file that a
+// crash could still take back, and a job of many small files pays for a
+// few syncs, not for one per file.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/File.h"
+
+namespace RazaDedeZuzev {
+
+class TextWriter;
+
+// One finished copy of a record.
+struct PendingFile {
+  // The bytes, not yet named. Empty when a regular file held the name
+  // already: that file stays, and only the line is written.
+  platform::TemporaryFile file;
+  std::u16string destination;
+  std::string resultLine;   // "" for a mode without result lines
+  std::string failureLine;  // the mode's line for this record, should it fail here
+  // Filled by the Publisher: where the file lies, and whether it got the name.
+  platform::FileSystemInfo fileSystem;
+  bool named = false;
+};
+
+class Publisher {
+ public:
+  // `output` receives the result lines; null for a mode that writes none.
+  explicit Publisher(TextWriter* output);
+  Publisher(const Publisher&) = delete;
+  Publisher& operator=(const Publisher&) = delete;
+  // Copies still pending are dropped, never named.
+  ~Publisher();
+
+  // Takes a finished copy; publishes the batch when it is full. False after
+  // the messages of the first copy of the batch that failed.
+  bool Add(PendingFile copy);
+
+  // Makes the pending copies durable and named, then writes their lines.
+  // False after the messages naming the first that failed: the copies
+  // before it are published and reported, the ones after it dropped.
+  bool Flush();
+
+ private:
+  std::size_t syncData(std::string& failure);
+  bool publish(PendingFile& copy, std::string& failure);
+  bool syncNames(std::size_t count, std::string& failure);
+
+  TextWriter* output;
+  bool durable;
+  std::size_t capacity;
+  std::vector<PendingFile> pending;
+};
+
+}  // namespace RazaDedeZuzev

@@ -1,0 +1,156 @@
+// Nothing is reported, named or left behind that is not whole: file systems
+// that tell of a failed write only when a file is synced or closed, file
+// systems without hard links, damaged archive entries, and names that are
+// taken by something that is not a regular file.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "e2e/WritingModes.h"
+#include "support/ZipSupport.h"
+
+namespace {
+
+using namespace testsupport;
+using namespace e2e;
+
+std::vector<Item> twoItems() {
+  return {{"aaaa0001-1111", "small.bin", "small"}, {"bbbb0002-2222", "large.bin", randomBytes(1000000, 5)}};
+}
+
+// Every file below `root` but directories; a temporary file left behind
+// would show here.
+std::vector<fs::path> filesBelow(const fs::path& root) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_directory()) files.push_back(entry.path());
+  }
+  return files;
+}
+
+// The writing modes with their destinations on a FUSE file system: mounted
+// over the workspace's store and out directories.
+class OnUserSpaceFileSystem : public ::testing::TestWithParam<WritingMode> {
+ protected:
+  Workspace workspace{GetParam(), twoItems()};
+  fs::path targets = workspace.scratch() / (GetParam().intoStore ? "store" : "out");
+  fs::path backing = workspace.scratch() / "backing";
+};
+
+// The file system takes every write but reports the quota when the file is
+// synced or closed: the second record fails, nothing of it remains, and the
+// first is published and reported.
+TEST_P(OnUserSpaceFileSystem, AQuotaReportedOnlyAtSyncOrCloseFailsTheRecord) {
+  if (GetParam().source == Source::Store) GTEST_SKIP() << "its sources live where the quota would be";
+  workspace.writeJob();
+  const FaultFileSystem quota(backing, targets, "--quota 100000");
+  ASSERT_TRUE(quota.mounted());
+  const RunResult run = workspace.run();
+  const std::string failed = workspace.destinationOf(workspace.items()[1]).string();
+  const std::string copyFailed = workspace.readsArchive() ? "file copy failed: " + failed + "\n"
+      : "File Copy failed: (from " + workspace.sourceOf(workspace.items()[1]).string() + ", to " + failed + ")\n";
+  EXPECT_EQ(run.outcome(), outcome(2, workspace.resultLines(1), "failed to sync file: " + failed +
+                                                                   ": Disk quota exceeded\n\n" + copyFailed +
+                                                                   GetParam().failureLine));
+  EXPECT_EQ(readFile(workspace.destinationOf(workspace.items()[0])), "small");
+  EXPECT_EQ(filesBelow(backing).size(), 1u);
+}
+
+// Without hard links, publication falls back to a rename that never
+// replaces, or to creating the name exclusively and copying into it.
+TEST_P(OnUserSpaceFileSystem, FilesArePublishedWholeWithoutHardLinks) {
+  if (GetParam().source == Source::Store) GTEST_SKIP() << "its sources live where the file system would be";
+  workspace.writeJob();
+  const FaultFileSystem noLinks(backing, targets, "--no-link");
+  ASSERT_TRUE(noLinks.mounted());
+  EXPECT_EQ(workspace.run().outcome(), outcome(0, workspace.resultLines(2), ""));
+  for (const Item& item : workspace.items()) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
+  EXPECT_EQ(filesBelow(backing).size(), 2u);
+}
+
+// A name taken by what is not a regular file is no copy made earlier.
+TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord) {
+  workspace.writeJob();
+  const fs::path taken = workspace.destinationOf(workspace.items()[1]);
+  fs::create_directories(taken.parent_path());
+  const auto makeSocket = [](const fs::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(descriptor);
+  };
+  const std::function<void(const fs::path&)> takers[] = {
+      [](const fs::path& path) { fs::create_directory(path); },
+      [](const fs::path& path) { ::mkfifo(path.c_str(), 0666); }, makeSocket,
+      [](const fs::path& path) { fs::create_symlink("nowhere", path); }};
+  for (const auto& take : takers) {
+    std::error_code ignored;
+    fs::remove(taken, ignored);
+    take(taken);
+    const RunResult run = workspace.run();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.starts_with("destination is not a regular file: " + taken.string() + "\n")) << run.err;
+    EXPECT_EQ(run.out, workspace.resultLines(1));
+    fs::remove(workspace.destinationOf(workspace.items()[0]));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWritingMode, OnUserSpaceFileSystem, ::testing::ValuesIn(writingModes()),
+                         [](const auto& info) { return testName(info.param); });
+
+// An entry whose data the engine finds damaged, cut short or locked is never
+// published in either extraction mode: the record fails after the engine's
+// message, and the records before it stand.
+TEST(DamagedEntries, AreNeverPublishedOrReported) {
+  ScratchDir dir;
+  struct Case {
+    fs::path archive;
+    std::string good, damaged, message;
+  };
+  const Case cases[] = {
+      {ziptest::makeArchive(dir, "crc_error"), "good.txt", "damaged.txt", "extract failed: CRC error\n"},
+      {ziptest::makeArchive(dir, "truncated"), "good.txt", "cut.txt", "extract failed: data error\n"},
+      {ziptest::makeZipCryptoArchive(dir), "", "secret.bin", "extract failed: unknown error\n"},
+      {ziptest::makeAesArchive(dir), "", "secret.bin", "extract failed: unknown error\n"},
+  };
+  for (const Case& c : cases) {
+    for (const bool intoStore : {false, true}) {
+      fs::remove_all(dir / "out");
+      std::string job = ziptest::zipParameter(c.archive) + line({"output_base_dir_path", dir.job("out")});
+      const auto record = [&](const char* uuid, const std::string& name) {
+        return intoStore ? line({"file", uuid, name, name, dir.job("out"), "1"}) : line({"file", uuid, name, name});
+      };
+      if (!c.good.empty()) job += record("aaaa0001", c.good);
+      job += record("bbbb0002", c.damaged);
+      const RunResult run = runJob(intoStore ? "extract_from_zip_to_resource_store" : "extract_from_zip", dir, job);
+      const std::string destination = intoStore ? dir.job("out") + "/bb/bb/bbbb0002" : dir.job("out") + "/" + c.damaged;
+      EXPECT_EQ(run.outcome(), outcome(2, c.good.empty() ? "" : ziptest::resultLine("aaaa0001", 5, md5OfBytes("good\n")),
+                                       c.message + "file copy failed: " + destination + "\nExecuteExtractFromZip" +
+                                           (intoStore ? "ToResourceStore" : "") + " failed\n"));
+      EXPECT_FALSE(pathExists(destination));
+      EXPECT_EQ(pathExists(dir / "out") ? filesBelow(dir / "out").size() : 0u, c.good.empty() ? 0u : 1u);
+    }
+  }
+}
+
+// A job path that names a directory, or a file whose size is mostly holes,
+// ends in the outcome of a job that cannot be opened or holds no valid line.
+TEST(JobFile, ADirectoryOrAHugeSparseFileEndsCleanly) {
+  ScratchDir dir;
+  fs::create_directory(dir / "job");
+  RunOptions noRetry;
+  noRetry.environment["NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION"] = "0";
+  EXPECT_EQ(runProgram({"test_file_existence", dir.job("job")}, dir / "job", noRetry).outcome(),
+            outcome(2, "", "failed to open input file: " + dir.job("job") + "\n"));
+  fs::remove(dir / "job");
+  ASSERT_EQ(shell("truncate -s 64G " + quoted((dir / "job").string())), 0);
+  EXPECT_EQ(runProgram({"test_file_existence", dir.job("job")}, dir / "job").outcome(),
+            outcome(2, "", "input file format error, # of column must be > 2"));
+}
+
+}  // namespace
