@@ -13,6 +13,7 @@
 #include "base/Logger.h"
 #include "platform/Utf.h"
 #include "zip/ZipArchive.h"
+#include "transfer/Publisher.h"
 #include "zip/ZipFileCopyCommand.h"
 
 namespace {
@@ -39,9 +40,13 @@ void extractEverything(RazaDedeZuzev::ZipArchive& archive, const std::filesystem
     RazaDedeZuzev::ZipFileCopyCommand command(archive);
     if (!command.SetZipEntryName(entries[i].name)) continue;
     if (!command.EnableHashCalculation()) continue;
-    const std::filesystem::path destination = out / std::to_string(i);
-    if (command.CopyToFile(RazaDedeZuzev::platform::utf8ToUtf16(destination.string()))) {
+    const std::u16string destination = RazaDedeZuzev::platform::utf8ToUtf16((out / std::to_string(i)).string());
+    RazaDedeZuzev::PendingFile copy;
+    RazaDedeZuzev::Publisher publisher(nullptr);
+    if (command.CopyToPendingFile({destination, RazaDedeZuzev::platform::utf8ToUtf16(out.string())}, copy)) {
       if (command.GetCalculatedHash().size() != 32) __builtin_trap();
+      publisher.Add(std::move(copy));
+      publisher.Flush();
     }
   }
 }

@@ -7,12 +7,16 @@ namespace RazaDedeZuzev {
 
 bool isPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+void appendJoinedPath(std::u16string_view left, std::u16string_view right, std::u16string& out) {
+  out.append(left);
+  if (!left.empty() && !isPathSeparator(left.back())) out.push_back(platform::kNativeSeparator);
+  out.append(right);
+}
+
 std::u16string joinPath(std::u16string_view left, std::u16string_view right) {
   std::u16string result;
   result.reserve(left.size() + 1 + right.size());
-  result.append(left);
-  if (!left.empty() && !isPathSeparator(left.back())) result.push_back(platform::kNativeSeparator);
-  result.append(right);
+  appendJoinedPath(left, right, result);
   return result;
 }
 
@@ -26,6 +30,20 @@ std::u16string directoryOfFile(std::u16string_view path) {
   std::u16string directory = getParentDirectoryPath(path);
   if (directory.empty() && !path.empty()) return std::u16string(1, path.front());
   return directory;
+}
+
+bool staysBelowItsBase(std::u16string_view name) {
+  if (!name.empty() && isPathSeparator(name.front())) return false;
+  const bool drive = name.size() >= 2 && name[1] == u':' &&
+                     ((name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'a' && name[0] <= u'z'));
+  if (drive) return false;
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = start;
+    while (end < name.size() && !isPathSeparator(name[end])) ++end;
+    if (name.substr(start, end - start) == u"..") return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 bool createDirectoryRecursively(std::u16string_view path) {

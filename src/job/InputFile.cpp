@@ -29,15 +29,28 @@ std::string_view cutLineEnd(std::string_view piece) {
   return piece;
 }
 
+// The position of the first tab from `start`, or the line's size: eight
+// bytes at a time, as fields are short and a library search per tab costs
+// more than the search itself.
+std::size_t findTab(std::string_view line, std::size_t start) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kTabs = kOnes * '\t';
+  std::size_t i = start;
+  for (; i + 8 <= line.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, line.data() + i, sizeof word);
+    const std::uint64_t tabs = word ^ kTabs;  // a zero byte where a tab was
+    if (((tabs - kOnes) & ~tabs & (kOnes << 7)) != 0) break;
+  }
+  while (i < line.size() && line[i] != '\t') ++i;
+  return i;
+}
+
 std::size_t countFields(std::string_view line) {
   if (line.empty()) return 0;
+  // A plain loop: fields are short, and a library search per tab costs more.
   std::size_t tabs = 0;
-  const char* p = line.data();
-  const char* end = p + line.size();
-  while ((p = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p))))) {
-    ++tabs;
-    ++p;
-  }
+  for (const char c : line) tabs += c == '\t' ? 1 : 0;
   return line.back() == '\t' ? tabs : tabs + 1;
 }
 
@@ -108,6 +121,12 @@ std::vector<std::string_view> splitFields(std::string_view line) {
 }
 
 InputFile::LineResult InputFile::storeLine(std::string_view text) {
+  // Most lines are records: "file", a tab and more is one of at least two
+  // fields, without counting them.
+  if (text.size() > 5 && text.starts_with("file\t")) {
+    rows.push_back(keepRowText(text));
+    return LineResult::Stored;
+  }
   const std::size_t fieldCount = countFields(text);
   if (fieldCount < 2) return LineResult::TooFewFields;
   const std::size_t firstTab = text.find('\t');
@@ -172,22 +191,50 @@ std::vector<std::string_view> InputFile::GetRowFields(std::uint64_t row) const {
   return splitFields(rows[row]);
 }
 
-std::string InputFile::GetCell(std::uint64_t row, const std::string& column) const {
+InputFile::Column InputFile::FindColumn(const std::string& name) const {
+  const auto found = columnIndexes.find(name);
+  return {name, found == columnIndexes.end() ? 0 : found->second};
+}
+
+std::string_view InputFile::GetCellView(std::uint64_t row, const Column& column) const {
   if (row >= GetRowCount()) {
     Logger::GetInstance() << "invalid row given: " << row << "\n";
     return {};
   }
-  const auto found = columnIndexes.find(column);
-  if (found == columnIndexes.end()) {
-    Logger::GetInstance() << "invalid column given: " << column << "\n";
+  if (column.index == 0) {
+    Logger::GetInstance() << "invalid column given: " << column.name << "\n";
     return {};
   }
-  const std::optional<std::string_view> field = fieldAt(rows[row], found->second);
+  const std::optional<std::string_view> field = fieldAt(rows[row], column.index);
   if (!field) {
-    Logger::GetInstance() << "invalid column index: " << column << "\n";
+    Logger::GetInstance() << "invalid column index: " << column.name << "\n";
     return {};
   }
-  return std::string(*field);
+  return *field;
+}
+
+void InputFile::SplitRecord(std::uint64_t row, Fields& fields) const {
+  fields.row = row;
+  fields.count = 0;
+  if (row >= GetRowCount()) return;
+  const std::string_view line = rows[row];
+  for (std::size_t start = 0; fields.count < Fields::kMost;) {
+    const std::size_t tab = findTab(line, start);
+    // The piece after the last tab is a field only when it is not empty.
+    if (tab == line.size() && start == tab) break;
+    fields.field[fields.count++] = line.substr(start, tab - start);
+    if (tab == line.size()) break;
+    start = tab + 1;
+  }
+}
+
+std::string_view InputFile::GetCellView(const Fields& fields, const Column& column) const {
+  if (column.index != 0 && column.index < fields.count) return fields.field[column.index];
+  return GetCellView(fields.row, column);  // the slow way, with its message
+}
+
+std::string InputFile::GetCell(std::uint64_t row, const std::string& column) const {
+  return std::string(GetCellView(row, FindColumn(column)));
 }
 
 const std::string& InputFile::GetParameter(const std::string& key) {

@@ -32,6 +32,26 @@ class InputFile {
   std::uint64_t GetRowCount() const { return rows.size(); }
   // A copy of the cell; empty, after a message, for a bad record or column.
   std::string GetCell(std::uint64_t row, const std::string& column) const;
+
+  // A declared column, looked up once for a loop over many records.
+  struct Column {
+    std::string name;
+    std::uint64_t index = 0;  // 0: not declared
+  };
+  Column FindColumn(const std::string& name) const;
+  // GetCell without the copy: a view into the loaded job, with the same
+  // messages for a bad record or column.
+  std::string_view GetCellView(std::uint64_t row, const Column& column) const;
+  // A record's fields split once, for reading several of its cells.
+  struct Fields {
+    static constexpr std::size_t kMost = 16;
+    std::uint64_t row = 0;
+    std::string_view field[kMost];
+    std::size_t count = 0;
+  };
+  void SplitRecord(std::uint64_t row, Fields& fields) const;
+  // GetCellView on a split record: the same cell, the same messages.
+  std::string_view GetCellView(const Fields& fields, const Column& column) const;
   // The value of a parameter; a missing key reads as empty text.
   const std::string& GetParameter(const std::string& key);
 

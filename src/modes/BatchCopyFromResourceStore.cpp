@@ -20,6 +20,7 @@ bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string
   const std::u16string root = toWideString(job.GetCell(row, "private_resource_dir_path"));
   const std::u16string storageType = toWideString(job.GetCell(row, "storage_type"));
 
+  if (!checkNameBelowBase("file_name", fileName)) return false;
   StoredFileLocation location;
   if (!locateStoredFile(root, uuid, storageType, location)) return false;
   const std::u16string destination = joinPath(outputDirectory, fileName);

@@ -13,6 +13,7 @@ namespace {
 
 struct StoreRecord {
   std::u16string uuid;
+  std::u16string fileName;
   std::u16string sourcePath;
   std::u16string root;
   std::u16string storageType;
@@ -23,18 +24,19 @@ StoreRecord readRecord(const InputFile& job, std::uint64_t row, bool fromMultipl
                        const std::u16string& inputBaseDirectory) {
   StoreRecord record;
   record.uuid = toWideString(job.GetCell(row, "uuid"));
-  const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
+  record.fileName = toWideString(job.GetCell(row, "file_name"));
   record.root = toWideString(job.GetCell(row, "private_resource_dir_path"));
   record.storageType = toWideString(job.GetCell(row, "storage_type"));
   const std::u16string sourceDirectory =
       fromMultipleDirectories ? toWideString(job.GetCell(row, "dir_name")) : inputBaseDirectory;
-  record.sourcePath = joinPath(sourceDirectory, fileName);
+  record.sourcePath = joinPath(sourceDirectory, record.fileName);
   return record;
 }
 
 // Stores one record's file, hashing it on the way, and hands it with its
 // result line to the publisher. False after the messages that say why.
 bool storeRecord(const StoreRecord& record, Publisher& publisher) {
+  if (!checkNameBelowBase("file_name", record.fileName)) return false;
   StoredFileLocation location;
   if (!locateStoredFile(record.root, record.uuid, record.storageType, location)) return false;
   if (!createDirectoryRecursively(location.directory)) {

@@ -30,7 +30,8 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
     const std::string archiveName = job.GetCell(row, "archive_name");
     const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
     const std::u16string destination = joinPath(outputBaseDirectory, fileName);
-    if (!extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
+    if (!checkNameBelowBase("file_name", fileName) ||
+        !extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
                                publisher)) {
       publisher.Flush();
       return false;

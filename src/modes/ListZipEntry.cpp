@@ -71,7 +71,11 @@ bool ExecuteListZipEntry(InputFile& job, TextWriter& output, bool withFirstBlock
   }
   for (const ZipEntry& entry : entries) {
     if (!isListed(entry)) continue;
-    if (!withFirstBlock) {
+    // An entry's name comes from whoever made the archive: one that would
+    // break its line is left out, and said so.
+    if (const char* why = unlistableName(entry.name, false)) {
+      reportLeftOut(entry.name, why);
+    } else if (!withFirstBlock) {
       printEntryLine(output, entry);
     } else if (!printEntryLineWithFirstBlock(output, archive, entry)) {
       return false;

@@ -1,6 +1,7 @@
 #include "modes/ModeSupport.h"
 
 #include "base/Logger.h"
+#include "base/PathUtil.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
 #include "transfer/Publisher.h"
@@ -27,6 +28,37 @@ std::string copyResultLine(std::u16string_view uuid, std::uint64_t size, const s
   appendDecimal(line, static_cast<std::int64_t>(size));
   line.append("\t").append(digest).push_back('\n');
   return line;
+}
+
+bool checkNameBelowBase(const char* column, std::u16string_view name) {
+  if (staysBelowItsBase(name)) return true;
+  Logger::GetInstance() << column << " \"" << asUtf8(name) << "\" leaves its base directory\n";
+  return false;
+}
+
+const char* unlistableName(std::string_view name, bool backslashIsNoSeparator) {
+  if (name.find_first_of("\t\r\n") != std::string_view::npos) {
+    return "a tab or a line end cannot stand in a result line";
+  }
+  if (backslashIsNoSeparator && name.find('\\') != std::string_view::npos) {
+    return "a job cannot name a file whose name holds a backslash";
+  }
+  return nullptr;
+}
+
+void reportLeftOut(std::string_view name, const char* why) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\t') shown += "\\t";
+    else if (c == '\r') shown += "\\r";
+    else if (c == '\n') shown += "\\n";
+    else if (c == '\\' || c == '"') shown.append(1, '\\').push_back(c);
+    else if (byte < 0x20 || byte == 0x7F) shown.append("\\x").append(1, kDigits[byte >> 4]).push_back(kDigits[byte & 0xF]);
+    else shown.push_back(c);
+  }
+  Logger::GetInstance() << "left out \"" << shown << "\": " << why << "\n";
 }
 
 bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath) {

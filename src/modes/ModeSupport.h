@@ -26,6 +26,21 @@ void reportCopyFailure(const char* what, std::u16string_view source,
 // into the store or out of an archive.
 std::string copyResultLine(std::u16string_view uuid, std::uint64_t size, const std::string& digest);
 
+// True when the job's `column` cell `name`, a path below a base directory,
+// stays below it; otherwise writes why and returns false (the record is not
+// copied: nothing is opened for it).
+bool checkNameBelowBase(const char* column, std::u16string_view name);
+
+// Why a name (UTF-8) cannot appear in a result line, or null when it can:
+// a tab, CR or LF would break the line the server parses; and where `\` is
+// no separator (`backslashIsNoSeparator`), no job could name the file, as
+// every `\` in a job is read as a separator.
+const char* unlistableName(std::string_view name, bool backslashIsNoSeparator);
+
+// The message for an entry left out of a listing: the name, shown escaped,
+// and why.
+void reportLeftOut(std::string_view name, const char* why);
+
 // Opens the job's archive; on failure completes the archive's message with
 // "SetZipFilePath failed: " and the path, and returns false.
 bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath);

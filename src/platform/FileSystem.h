@@ -5,6 +5,7 @@
 // reading directories one entry at a time.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -27,6 +28,31 @@ struct FileStatus {
 // search a directory, a name too long, an I/O error) is an error: it says
 // nothing about whether the file is there.
 std::error_code getFileStatus(std::u16string_view path, FileStatus& status);
+
+// getFileStatus for many paths of the form `directory` + separator + `name`
+// (no separator added when `directory` ends with one): each directory is
+// looked up once, and every name from there, so that a job of a million
+// names in a few directories does not walk the same directories a million
+// times. Answers exactly what getFileStatus answers for the whole path;
+// nothing is remembered of what a lookup found.
+class StatusLookup {
+ public:
+  using Directory = std::size_t;
+
+  StatusLookup();
+  StatusLookup(const StatusLookup&) = delete;
+  StatusLookup& operator=(const StatusLookup&) = delete;
+  ~StatusLookup();
+
+  // A directory to look names up in, for the lookup's life.
+  Directory AddDirectory(std::u16string_view directory);
+  std::u16string_view DirectoryPath(Directory directory) const;
+  std::error_code getFileStatus(Directory directory, std::u16string_view name, FileStatus& status);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state;
+};
 
 // Like getFileStatus, for a name that is about to be created: a symbolic
 // link whose target is missing is a name that exists, and counts as Other.

@@ -1,6 +1,7 @@
 #include "platform/Utf.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace RazaDedeZuzev::platform {
 namespace {
@@ -41,6 +42,12 @@ std::size_t wellFormedLength(std::string_view rest, char32_t& codePoint) {
   return length;
 }
 
+bool hasHighBit(const char* eightBytes) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, eightBytes, sizeof word);
+  return (word & 0x8080808080808080u) != 0;
+}
+
 // Writes the code point as UTF-8 at `out`; returns the end of what it wrote.
 char* writeCodePointUtf8(char32_t cp, char* out) {
   if (cp < 0x800) {
@@ -69,6 +76,13 @@ void appendUtf8AsUtf16(std::string_view bytes, std::u16string& out) {
   char16_t* write = out.data() + oldSize;
   std::size_t i = 0;
   while (i < bytes.size()) {
+    // Most names are ASCII: eight bytes at a time while no high bit is set.
+    while (i + 8 <= bytes.size() && !hasHighBit(bytes.data() + i)) {
+      for (std::size_t k = 0; k < 8; ++k) write[k] = static_cast<unsigned char>(bytes[i + k]);
+      write += 8;
+      i += 8;
+    }
+    if (i == bytes.size()) break;
     const auto b0 = static_cast<unsigned char>(bytes[i]);
     if (b0 < 0x80) {
       *write++ = b0;
@@ -99,6 +113,12 @@ void appendUtf16AsUtf8(std::u16string_view text, std::string& out) {
   char* write = out.data() + oldSize;
   std::size_t i = 0;
   while (i < text.size()) {
+    while (i + 4 <= text.size() && (text[i] | text[i + 1] | text[i + 2] | text[i + 3]) < 0x80) {
+      for (std::size_t k = 0; k < 4; ++k) write[k] = static_cast<char>(text[i + k]);
+      write += 4;
+      i += 4;
+    }
+    if (i == text.size()) break;
     const char16_t unit = text[i];
     if (unit < 0x80) {
       *write++ = static_cast<char>(unit);

@@ -21,6 +21,17 @@ std::string quoted(std::u16string_view value) {
   return "\"" + asUtf8(value) + "\"";
 }
 
+// A uuid names the stored file and, by its first characters, the
+// directories: none of them may be a separator, a NUL, "." or "..".
+bool namesAFile(std::u16string_view uuid) {
+  if (uuid.find_first_of(std::u16string_view(u"/\\\0", 3)) != std::u16string_view::npos) return false;
+  if (uuid == u"." || uuid == u"..") return false;
+  for (std::size_t start = 0; start < uuid.size() && start < 3 * kCharactersPerLevel; start += kCharactersPerLevel) {
+    if (uuid.substr(start, kCharactersPerLevel) == u"..") return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::size_t layoutUuidLength(std::int32_t storageType) {
@@ -65,6 +76,12 @@ std::optional<std::int32_t> parseStorageType(std::u16string_view text) {
 bool locateStoredFile(std::u16string_view root, std::u16string_view uuid,
                       std::u16string_view storageTypeText, StoredFileLocation& location) {
   Logger& logger = Logger::GetInstance();
+  if (!namesAFile(uuid)) {
+    // It would place the stored file elsewhere than the layout says,
+    // outside the store even.
+    logger << "invalid uuid " << quoted(uuid) << ": not a file name\n";
+    return false;
+  }
   const std::optional<std::int32_t> storageType = parseStorageType(storageTypeText);
   if (!storageType) {
     logger << "invalid storage_type " << quoted(storageTypeText) << " for uuid " << quoted(uuid)

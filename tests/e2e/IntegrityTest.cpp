@@ -138,6 +138,29 @@ TEST(DamagedEntries, AreNeverPublishedOrReported) {
   }
 }
 
+// An entry whose status cannot be read (here: EIO from the file system) is
+// no missing file: test_file_existence and list_files stop with the
+// system's text instead of leaving it out.
+TEST(UnreadableStatus, IsAnErrorNotAnAbsence) {
+  ScratchDir dir;
+  writeFile(dir / "backing/a.txt", "12");
+  writeFile(dir / "backing/bad.txt", "x");
+  writeFile(dir / "backing/sub/bad/x", "x");
+  const FaultFileSystem failing(dir / "backing", dir / "mnt", "--eio bad.txt bad");
+  ASSERT_TRUE(failing.mounted());
+  const RunResult exists = runJob("test_file_existence", dir, line({"file", "u1", dir.job("mnt"), "a.txt", "1"}) +
+                                                             line({"file", "u2", dir.job("mnt"), "bad.txt", "1"}) +
+                                                             line({"file", "u3", dir.job("mnt"), "a.txt", "1"}));
+  EXPECT_EQ(exists.outcome(), outcome(2, "file\tu1\t2\n", "failed to get status of file: " + dir.job("mnt/bad.txt") +
+                                                                ": Input/output error\n\nTestFileExistence failed\n"));
+  for (const char* root : {"mnt", "mnt/sub"}) {
+    const RunResult listing = runJob("list_files", dir, line({"dir_path", dir.job(root)}));
+    EXPECT_EQ(listing.exitCode, 2);
+    EXPECT_TRUE(listing.err.starts_with("failed to get status of file: " + dir.job(root) + "/bad")) << listing.err;
+    EXPECT_TRUE(listing.err.ends_with(": Input/output error\n\nExecuteListFiles failed\n")) << listing.err;
+  }
+}
+
 // A job path that names a directory, or a file whose size is mostly holes,
 // ends in the outcome of a job that cannot be opened or holds no valid line.
 TEST(JobFile, ADirectoryOrAHugeSparseFileEndsCleanly) {

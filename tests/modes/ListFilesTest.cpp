@@ -78,6 +78,35 @@ TEST(ListFilesOnPosix, FollowsLinksEndsLinkLoopsAndSkipsWhatIsNoFile) {
             (std::vector<std::string>{"file\t3\tfilelink", "file\t3\treal/f", "file\t4\tlinked/g"}));
 }
 
+// A name that would break its result line, or that no job could name (a
+// backslash, read as a separator in every job), is left out and reported.
+TEST(ListFilesOnPosix, NamesThatNoLineOrJobCouldCarryAreLeftOutAndReported) {
+  ScratchDir dir;
+  for (const char* name : {"a\tb", "c\nd", "e\rf", "g\\h", "ok"}) writeFile(dir / "t" / name, "1");
+  const RunResult run = listFiles(dir, dir.job("t"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "file\t1\tok\n");
+  for (const char* shown : {"a\\tb", "c\\nd", "e\\rf"}) {
+    EXPECT_NE(run.err.find(std::string("left out \"") + shown + "\": a tab or a line end"), std::string::npos) << run.err;
+  }
+  EXPECT_NE(run.err.find("left out \"g\\\\h\": a job cannot name a file whose name holds a backslash\n"),
+            std::string::npos);
+}
+
+// Depth and path length are bounded by memory only, descriptors by a small
+// number, as for find: 1,500 levels, paths past 4,096 bytes, 64 descriptors.
+TEST(ListFilesOnPosix, ListsATreeDeeperThanDescriptorsAndPathsAllow) {
+  ScratchDir dir;
+  ASSERT_EQ(shell("cd " + quoted(dir.path().string()) + " && python3 -c \"import os\nfor level in ['t'] + ['level'] * "
+                  "1500: os.mkdir(level); os.chdir(level)\nopen('deepest', 'w').write('12345\\n')\""), 0);
+  RunOptions fewDescriptors;
+  fewDescriptors.descriptorLimit = 64;
+  const RunResult run = listFiles(dir, dir.job("t"), fewDescriptors);
+  std::string path;
+  for (int i = 0; i < 1500; ++i) path += "level/";
+  EXPECT_EQ(run.outcome(), outcome(0, "file\t6\t" + path + "deepest\n", ""));
+}
+
 // An unreadable subdirectory ends the walk after the lines already written.
 TEST(ListFilesOnPosix, AnUnreadableSubdirectoryEndsTheWalkAfterTheLinesBefore) {
   ScratchDir dir;

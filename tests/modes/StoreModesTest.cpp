@@ -81,8 +81,12 @@ TEST_F(StoreJob, RecordsTheLayoutCannotPlaceFailTheMode) {
       {"abcdef", storeRoot, "2147483648", "invalid storage_type \"2147483648\" for uuid \"abcdef\"\n"},
       {"abcdef", storeRoot, "", "invalid column index: storage_type\n" + kEmptyCell +
                                     "invalid storage_type \"\" for uuid \"abcdef\"\n"},
-      {"abcde", storeRoot, "3", "uuid \"abcde\" is too short for storage_type \"3\" (the store layout needs 6 characters)\n"},
+      {"abc", storeRoot, "3", "uuid \"abc\" is too short for storage_type \"3\" (the store layout needs 6 characters)\n"},
       {"abcdef", "", "1", kEmptyCell + "empty private_resource_dir_path for uuid \"abcdef\"\n"},
+      // A uuid that would place the file elsewhere, out of the store even.
+      {"..//../../../x", storeRoot, "1", "invalid uuid \"..//../../../x\": not a file name\n"},
+      {"ab..cdef", storeRoot, "3", "invalid uuid \"ab..cdef\": not a file name\n"},
+      {"..", storeRoot, "1", "invalid uuid \"..\": not a file name\n"},
   };
   for (const Case& c : cases) {
     const std::string bad = line({"file", c.uuid, "a", c.root, c.type});
@@ -92,6 +96,25 @@ TEST_F(StoreJob, RecordsTheLayoutCannotPlaceFailTheMode) {
               outcome(2, "", c.message + "ExecuteBatchCopyFromResourceStore failed\n"));
     EXPECT_FALSE(pathExists(store) || pathExists(out / "a"));
   }
+}
+
+// Names the job gives below a base directory stay below it, whichever
+// separator they use: nothing is opened for one that would leave it.
+TEST_F(StoreJob, ANameThatWouldLeaveItsBaseDirectoryFailsTheRecord) {
+  writeFile(dir / "secret.conf", "outside the input directory");
+  writeFile(in / "..\\secret.conf", "a name an uploader chose");
+  const std::pair<std::string, std::string> cases[] = {
+      {kToStore, inputBase() + record("aaaa0001", "..\\secret.conf")},
+      {kToStore, inputBase() + record("aaaa0001", "/etc/hostname")},
+      {kFromStore, outputBase() + record(kUuidA, "..\\..\\escaped.txt")},
+      {kFromStore, outputBase() + record(kUuidA, "C:escaped.txt")}};
+  for (const auto& [mode, job] : cases) {
+    const RunResult run = runJob(mode, dir, job);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.starts_with("file_name \"")) << run.err;
+    EXPECT_NE(run.err.find("\" leaves its base directory\n"), std::string::npos);
+  }
+  EXPECT_FALSE(pathExists(store) || pathExists(dir.path().parent_path() / "escaped.txt"));
 }
 
 TEST(TestFileExistence, ReportsExistingRegularFilesInRecordOrder) {

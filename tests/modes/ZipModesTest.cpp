@@ -76,6 +76,17 @@ TEST(ListZipEntry, EncryptedEntriesAreMarkedAndDamageAfterTheFirstBlockIsNotSeen
                        "file\tdamaged.txt\t1024\t1024\t0\t30313233343536373839616263646566\n", ""));
 }
 
+// An entry's name comes from whoever made the archive: one with a tab or a
+// line end would forge or break a result line, and is left out and named.
+TEST(ListZipEntry, NamesThatWouldBreakTheirLineAreLeftOutAndReported) {
+  ScratchDir dir;
+  const RunResult run = runJob("list_zip_entry", dir, zipParameter(makeArchive(dir, "hostile")));
+  EXPECT_EQ(run.outcome(), outcome(0, "file\tok.txt\t2\t2\t0\n",
+                                   "left out \"evil\\nfile\\tforged.txt\\t999\\t1\\t0\": a tab or a line end cannot "
+                                   "stand in a result line\nleft out \"tab\\there.txt\": a tab or a line end cannot "
+                                   "stand in a result line\n"));
+}
+
 TEST(ZipModes, AnArchiveThatCannotBeOpenedFailsBeforeAnyRecord) {
   ScratchDir dir;
   writeFile(dir / "not-a-zip.zip", "plain text, not an archive\n");
@@ -138,14 +149,17 @@ TEST(ExtractFromZip, A50MBEntryIsExtractedWholeAndAnUnknownNameEndsTheRun) {
   ScratchDir dir;
   const fs::path archive = makeArchive(dir, "big");
   ASSERT_EQ(shell("unzip -p " + quoted(archive.string()) + " big.txt > " + quoted((dir / "expected").string())), 0);
-  for (const std::string name : {"docs\\img\\photo.txt", "Big.txt"}) {
+  const std::pair<std::string, std::string> failing[] = {  // (entry, destination)
+      {"docs\\img\\photo.txt", "2"}, {"Big.txt", "2"}, {"after.txt", "../../escape2.txt"}};
+  for (const auto& [name, destination] : failing) {
     const RunResult run = runJob("extract_from_zip", dir,
                                  extractJob(archive, dir / "out") + line({"file", "big", "big.txt", "big"}) +
-                                     line({"file", "u2", name, "2"}) + line({"file", "u3", "after.txt", "3"}));
+                                     line({"file", "u2", name, destination}) + line({"file", "u3", "after.txt", "3"}));
+    const std::string why = destination != "2" ? "file_name \"" + destination + "\" leaves its base directory\n"
+                            : "specified name " + name + " not found in zip entry list\nSetZipEntryName failed: " + name + "\n";
     EXPECT_EQ(run.outcome(), outcome(2, resultLine("big", 50000000, md5Hex(dir / "expected")),
-                                     "specified name " + name + " not found in zip entry list\nSetZipEntryName failed: " +
-                                         name + "\nExecuteExtractFromZip failed\n"));
-    EXPECT_FALSE(pathExists(dir / "out/3"));
+                                     why + "ExecuteExtractFromZip failed\n"));
+    EXPECT_FALSE(pathExists(dir / "out/3") || pathExists(dir.path().parent_path() / "escape2.txt"));
   }
   EXPECT_EQ(md5Hex(dir / "out/big"), md5Hex(dir / "expected"));
 }

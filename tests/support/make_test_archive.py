@@ -48,6 +48,9 @@ KINDS = {
     # Damaged after writing: see DAMAGE.
     "crc_error": [("good.txt", b"good\n", FILE, STORED), ("damaged.txt", b"0123456789abcdef" * 64, FILE, STORED)],
     "truncated": [("good.txt", b"good\n", FILE, STORED), ("cut.txt", text(200000, 3), FILE, DEFLATED)],
+    # Names that would forge or break result lines.
+    "hostile": [("evil\nfile\tforged.txt\t999\t1\t0", b"x", FILE, STORED), ("tab\there.txt", b"y", FILE, STORED),
+                ("ok.txt", b"ok", FILE, STORED)],
 }
 
 

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
@@ -97,6 +99,96 @@ std::error_code getFileStatus(std::u16string_view path, FileStatus& status) {
   thread_local std::string native;
   struct stat info {};
   if (::stat(posix::toNativePath(path, native), &info) != 0) {
+    return namesNothing(errno) ? std::error_code{} : errnoCode();
+  }
+  fill(info, status);
+  return {};
+}
+
+// Directories opened for lookups (descriptors that search, read nothing),
+// and for each directory of the job the deepest of its ancestors (or
+// itself) that exists, with the rest of its path below that one.
+struct StatusLookup::State {
+  struct Entry {
+    std::u16string given;
+    std::string native;  // without a final '/'
+    bool started = false;
+    int descriptor = -1;
+    std::string rest;  // the missing part of the directory, with '/' at its end
+  };
+  std::vector<Entry> entries;
+  std::unordered_map<std::string, int> opened;
+  std::string name, relative;  // reused for every lookup
+
+  ~State() { forget(); }
+  // Closes every descriptor; entries find their start again when used.
+  void forget() {
+    for (const auto& [path, descriptor] : opened) ::close(descriptor);
+    opened.clear();
+    for (Entry& entry : entries) entry.started = false;
+  }
+  // False where the directories cannot be searched from a start (the whole
+  // path is then looked up, and its error reported).
+  bool start(Entry& entry);
+};
+
+bool StatusLookup::State::start(Entry& entry) {
+  constexpr std::size_t kMostOpen = 256;  // descriptors held at once
+  if (entry.native.empty() || entry.native.front() != '/') return false;  // relative: whole, every time
+  if (opened.size() >= kMostOpen) forget();
+  std::string ancestor = entry.native;
+  for (;;) {
+    auto found = opened.find(ancestor);
+    if (found == opened.end()) {
+      const int descriptor = posix::kernel::openDirectoryForLookups(ancestor.c_str());
+      if (descriptor < 0 && !namesNothing(errno)) return false;
+      if (descriptor >= 0) found = opened.emplace(ancestor, descriptor).first;
+    }
+    if (found != opened.end()) {
+      entry.descriptor = found->second;
+      entry.rest = entry.native.substr(ancestor.size());
+      if (!entry.rest.empty()) entry.rest.erase(0, 1).push_back('/');
+      entry.started = true;
+      return true;
+    }
+    const std::size_t slash = ancestor.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    ancestor.resize(slash);
+  }
+}
+
+StatusLookup::StatusLookup() : state(std::make_unique<State>()) {}
+StatusLookup::~StatusLookup() = default;
+
+StatusLookup::Directory StatusLookup::AddDirectory(std::u16string_view directory) {
+  State::Entry entry;
+  entry.given = directory;
+  posix::toNativePath(directory, entry.native);
+  while (entry.native.size() > 1 && entry.native.back() == '/') entry.native.pop_back();
+  state->entries.push_back(std::move(entry));
+  return state->entries.size() - 1;
+}
+
+std::u16string_view StatusLookup::DirectoryPath(Directory directory) const {
+  return state->entries[directory].given;
+}
+
+std::error_code StatusLookup::getFileStatus(Directory directory, std::u16string_view name, FileStatus& status) {
+  State& lookup = *state;
+  State::Entry& entry = lookup.entries[directory];
+  if (name.empty() || (!entry.started && !lookup.start(entry))) {
+    std::u16string whole = entry.given;
+    if (!whole.empty() && whole.back() != u'/' && whole.back() != u'\\') whole.push_back(u'/');
+    return platform::getFileStatus(whole.append(name), status);
+  }
+  status = {};
+  posix::toNativePath(name, lookup.name);
+  std::size_t leading = 0;
+  while (leading < lookup.name.size() && lookup.name[leading] == '/') ++leading;  // "a//b" is "a/b"
+  lookup.relative.assign(entry.rest).append(lookup.name, leading);
+  if (lookup.relative.empty()) lookup.relative = ".";
+  struct stat info {};
+  if (::fstatat(entry.descriptor, lookup.relative.c_str(), &info, 0) != 0) {
     return namesNothing(errno) ? std::error_code{} : errnoCode();
   }
   fill(info, status);

@@ -24,6 +24,10 @@ int openUnnamedFile(const char* directory);
 // when the name exists.
 int linkUnnamedFile(int descriptor, const char* path);
 
+// Opens a directory only to look names up from it (Linux: without the right
+// to read it), or -1.
+int openDirectoryForLookups(const char* path);
+
 // rename that fails with EEXIST instead of replacing an existing name.
 int renameWithoutReplacing(const char* from, const char* to);
 

@@ -26,6 +26,10 @@ int linkUnnamedFile(int descriptor, const char* path) {
   return ::linkat(AT_FDCWD, procPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
 }
 
+int openDirectoryForLookups(const char* path) {
+  return retryOnSignal([&] { return ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC); });
+}
+
 int renameWithoutReplacing(const char* from, const char* to) {
   return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
 }

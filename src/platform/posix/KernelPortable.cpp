@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -16,6 +17,13 @@ int missing() {
 
 int openUnnamedFile(const char*) { return missing(); }
 int linkUnnamedFile(int, const char*) { return missing(); }
+int openDirectoryForLookups(const char* path) {
+  int descriptor;
+  do {
+    descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  return descriptor;
+}
 int renameWithoutReplacing(const char*, const char*) { return missing(); }
 int syncFileSystem(int) { return missing(); }
 void startWriteback(int, off_t, off_t) {}
