@@ -128,7 +128,8 @@ TEST(DamagedEntries, AreNeverPublishedOrReported) {
       if (!c.good.empty()) job += record("aaaa0001", c.good);
       job += record("bbbb0002", c.damaged);
       const RunResult run = runJob(intoStore ? "extract_from_zip_to_resource_store" : "extract_from_zip", dir, job);
-      const std::string destination = intoStore ? dir.job("out") + "/bb/bb/bbbb0002" : dir.job("out") + "/" + c.damaged;
+      const std::string destination =
+          dir.job("out") + sep() + (intoStore ? "bb" + sep() + "bb" + sep() + "bbbb0002" : c.damaged);
       EXPECT_EQ(run.outcome(), outcome(2, c.good.empty() ? "" : ziptest::resultLine("aaaa0001", 5, md5OfBytes("good\n")),
                                        c.message + "file copy failed: " + destination + "\nExecuteExtractFromZip" +
                                            (intoStore ? "ToResourceStore" : "") + " failed\n"));
