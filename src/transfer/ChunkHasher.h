@@ -81,7 +81,7 @@ class ChunkHasher {
 class HashBuffers {
  public:
   static constexpr std::size_t kCount = 4;
-  static constexpr std::size_t kLargestSize = 256 * 1024;
+  static constexpr std::size_t kLargestSize = 1024 * 1024;
 
   HashBuffers() = default;
   HashBuffers(const HashBuffers&) = delete;
