@@ -155,26 +155,17 @@ extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* t
   return result;
 }
 
-extern "C" int fdatasync(int descriptor) {
-  static const auto realSync = next<int (*)(int)>("fdatasync");
-  const int result = realSync(descriptor);
-  if (result == 0) noteSync(descriptor, false);
-  return result;
-}
-
-extern "C" int fsync(int descriptor) {
-  static const auto realSync = next<int (*)(int)>("fsync");
-  const int result = realSync(descriptor);
-  if (result == 0) noteSync(descriptor, false);
-  return result;
-}
-
-extern "C" int syncfs(int descriptor) {
-  static const auto realSync = next<int (*)(int)>("syncfs");
-  const int result = realSync(descriptor);
-  if (result == 0) noteSync(descriptor, true);
-  return result;
-}
+// A sync that worked: of the file, or of everything on its file system.
+#define SYNC_FUNCTION(name, wholeDevice)                       \
+  extern "C" int name(int descriptor) {                        \
+    static const auto real = next<int (*)(int)>(#name);        \
+    const int result = real(descriptor);                       \
+    if (result == 0) noteSync(descriptor, wholeDevice);        \
+    return result;                                             \
+  }
+SYNC_FUNCTION(fdatasync, false)
+SYNC_FUNCTION(fsync, false)
+SYNC_FUNCTION(syncfs, true)
 
 extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, const char* to, int flags) {
   static const auto realLinkat = next<int (*)(int, const char*, int, const char*, int)>("linkat");

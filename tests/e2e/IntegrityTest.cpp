@@ -4,9 +4,7 @@
 // taken by something that is not a regular file.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "e2e/WritingModes.h"
@@ -76,17 +74,10 @@ TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord)
   workspace.writeJob();
   const fs::path taken = workspace.destinationOf(workspace.items()[1]);
   fs::create_directories(taken.parent_path());
-  const auto makeSocket = [](const fs::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(descriptor);
-  };
   const std::function<void(const fs::path&)> takers[] = {
       [](const fs::path& path) { fs::create_directory(path); },
-      [](const fs::path& path) { ::mkfifo(path.c_str(), 0666); }, makeSocket,
+      [](const fs::path& path) { ::mkfifo(path.c_str(), 0666); },
+      [](const fs::path& path) { shell("python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind(\"" + path.string() + "\")'"); },
       [](const fs::path& path) { fs::create_symlink("nowhere", path); }};
   for (const auto& take : takers) {
     std::error_code ignored;

@@ -62,7 +62,11 @@ TEST(ListFiles, ADirectoryThatCannotBeSearchedFailsWithItsPattern) {
                                target().text(SystemError::InvalidArgument) + ")\n" + notFound + "*\nExecuteListFiles failed\n"));
 }
 
-TEST(ListFilesOnPosix, FollowsLinksEndsLinkLoopsAndSkipsWhatIsNoFile) {
+// Links are followed but loops end; what is no file is not listed. A name
+// that would break its result line, or that no job could name (a backslash,
+// read as a separator in every job), is left out and reported; one that is
+// not UTF-8 is listed byte for byte.
+TEST(ListFilesOnPosix, FollowsLinksEndsLoopsAndLeavesOutWhatNoLineOrJobCouldCarry) {
   ScratchDir dir;
   writeFile(dir / "t/real/f", "123");
   writeFile(dir / "elsewhere/g", "4567");
@@ -72,26 +76,15 @@ TEST(ListFilesOnPosix, FollowsLinksEndsLinkLoopsAndSkipsWhatIsNoFile) {
   fs::create_symlink(dir / "t/real/f", dir / "t/filelink");
   fs::create_symlink(dir / "missing", dir / "t/broken");
   ASSERT_EQ(shell("mkfifo " + quoted((dir / "t/fifo").string())), 0);
-  const RunResult run = listFiles(dir, dir.job("t"));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(sortedLines(run.out),
-            (std::vector<std::string>{"file\t3\tfilelink", "file\t3\treal/f", "file\t4\tlinked/g"}));
-}
-
-// A name that would break its result line, or that no job could name (a
-// backslash, read as a separator in every job), is left out and reported.
-TEST(ListFilesOnPosix, NamesThatNoLineOrJobCouldCarryAreLeftOutAndReported) {
-  ScratchDir dir;
-  // A name that is not UTF-8 is listed byte for byte.
   for (const char* name : {"a\tb", "c\nd", "e\rf", "g\\h", "ok\xFF"}) writeFile(dir / "t" / name, "1");
   const RunResult run = listFiles(dir, dir.job("t"));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, "file\t1\tok\xFF\n");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(sortedLines(run.out), (std::vector<std::string>{"file\t1\tok\xFF", "file\t3\tfilelink", "file\t3\treal/f",
+                                                            "file\t4\tlinked/g"}));
   for (const char* shown : {"a\\tb", "c\\nd", "e\\rf"}) {
     EXPECT_NE(run.err.find(std::string("left out \"") + shown + "\": a tab or a line end"), std::string::npos) << run.err;
   }
-  EXPECT_NE(run.err.find("left out \"g\\\\h\": a job cannot name a file whose name holds a backslash\n"),
-            std::string::npos);
+  EXPECT_NE(run.err.find("left out \"g\\\\h\": a job cannot name a file whose name holds a backslash\n"), std::string::npos);
 }
 
 // Depth and path length are bounded by memory only, descriptors by a small

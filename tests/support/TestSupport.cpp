@@ -72,7 +72,7 @@ std::string Target::text(SystemError error) const {
 }
 
 std::string jobPath(const fs::path& path) { return target().jobPath(path); }
-std::string sep() { return std::string(1, target().separator); }
+std::string sep() { return {target().separator}; }
 
 ScratchDir::ScratchDir() {
   std::string pattern = (fs::temp_directory_path() / "razadedezuzev-test-XXXXXX").string();
@@ -102,7 +102,7 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 std::string readFile(const fs::path& path) {
   std::ifstream stream(path, std::ios::binary);
   std::ostringstream text;
-  text << stream.rdbuf();
+  text << stream.rdbuf();  // nothing, for a directory
   return text.str();
 }
 
@@ -124,12 +124,10 @@ std::string quoted(const std::string& text) {
   return result + "'";
 }
 
-std::string md5Hex(const fs::path& file) {
-  return capture("md5sum " + quoted(file.string())).substr(0, 32);
-}
+std::string md5Hex(const fs::path& file) { return capture("md5sum " + quoted(file.string())).substr(0, 32); }
 
 std::string md5OfBytes(const std::string& bytes) {
-  ScratchDir dir;
+  const ScratchDir dir;
   writeFile(dir / "bytes", bytes);
   return md5Hex(dir / "bytes");
 }

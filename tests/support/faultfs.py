@@ -46,48 +46,39 @@ class FaultFS(Operations):
     def readdir(self, path, fh):
         return [".", ".."] + os.listdir(os.path.join(self.root, path.lstrip("/")))
 
-    def mkdir(self, path, mode):
-        os.mkdir(self._real(path), mode)
+    def mkdir(self, path, mode): os.mkdir(self._real(path), mode)  # noqa: E704
 
-    def unlink(self, path):
-        os.unlink(self._real(path))
+    def unlink(self, path): os.unlink(self._real(path))  # noqa: E704
 
     def link(self, target, source):
         if self.no_link:
             raise FuseOSError(errno.EPERM)
         os.link(self._real(source), self._real(target))
 
-    def rename(self, old, new):
-        os.rename(self._real(old), self._real(new))
+    def rename(self, old, new): os.rename(self._real(old), self._real(new))  # noqa: E704
 
     def create(self, path, mode, fi=None):
         return os.open(self._real(path), os.O_RDWR | os.O_CREAT | os.O_EXCL, mode)
 
-    def open(self, path, flags):
-        return os.open(self._real(path), flags)
+    def open(self, path, flags): return os.open(self._real(path), flags)  # noqa: E704
 
-    def read(self, path, size, offset, fh):
-        return os.pread(fh, size, offset)
+    def read(self, path, size, offset, fh): return os.pread(fh, size, offset)  # noqa: E704
 
-    def write(self, path, data, offset, fh):
-        return os.pwrite(fh, data, offset)
+    def write(self, path, data, offset, fh): return os.pwrite(fh, data, offset)  # noqa: E704
 
-    def truncate(self, path, length, fh=None):
-        os.truncate(self._real(path), length)
+    def truncate(self, path, length, fh=None): os.truncate(self._real(path), length)  # noqa: E704
 
     def _check_quota(self, fh):
         if self.quota is not None and os.fstat(fh).st_size > self.quota:
             raise FuseOSError(errno.EDQUOT)
 
-    def flush(self, path, fh):
-        self._check_quota(fh)
+    def flush(self, path, fh): self._check_quota(fh)  # noqa: E704
 
     def fsync(self, path, datasync, fh):
         self._check_quota(fh)
         os.fsync(fh)
 
-    def release(self, path, fh):
-        os.close(fh)
+    def release(self, path, fh): os.close(fh)  # noqa: E704
 
 
 def main():
