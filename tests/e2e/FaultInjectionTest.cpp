@@ -5,22 +5,17 @@
 // the records before it, and leave every file that was there before as it was.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <set>
-#include <tuple>
 
-#include "e2e/FaultPoint.h"
 #include "e2e/WritingModes.h"
 
 namespace {
 
-using namespace testsupport;
 using namespace e2e;
 
-enum class Fault { FileSizeLimit, ReadError, UnwritableTarget, UncreatableTarget, UnreadableSource, SourceIsAPipe };
-const char* const kFaultNames[] = {"FileSizeLimit", "ReadError", "UnwritableTarget", "UncreatableTarget",
-                                   "UnreadableSource", "SourceIsAPipe"};
+const char* const kFaults[] = {"FileSizeLimit",     "ReadError",        "UnwritableTarget",
+                               "UncreatableTarget", "UnreadableSource", "SourceIsAPipe"};
 
 // a.bin is copied, b.bin's destination exists already (and must stay as it
 // is), c.bin meets the fault and d.bin is never reached. Only c.bin is larger
@@ -32,97 +27,75 @@ std::vector<Item> jobItems() {
           {"dddd0004-4e11-8d3b-000000000004", "d.bin", randomBytes(5000, 4)}};
 }
 
-// The messages of a record that fails, as each kind of mode words them.
-struct Messages {
-  bool zip;
-  std::string source, destination;
-  Messages(const Workspace& workspace, const Item& item)
-      : zip(workspace.readsArchive()),
-        source(workspace.sourceOf(item).string()),
-        destination(workspace.destinationOf(item).string()) {}
-
-  std::string copyFailed() const {
-    return zip ? "file copy failed: " + destination + "\n"
-               : "File Copy failed: (from " + source + ", to " + destination + ")\n";
-  }
-  std::string ioFailed(const char* call, const std::string& reason) const {
-    const std::string prefix = std::string(call) + (zip ? " failed: " : call[0] == 'W' ? " failed:" : " failed");
-    return prefix + reason + "\n\n" + (zip ? "extract failed\n" : call[0] == 'R' ? "SetSourceDataToBuffer failed\n" : "") +
-           copyFailed();
-  }
-  std::string destinationFailed(const std::string& reason) const {
-    return "failed to open file: " + destination + ": " + reason + "\n\n" + copyFailed();
-  }
-  // For the zip modes the source is the archive, opened before any record.
-  std::string sourceFailed(const std::string& reason) const {
-    if (zip) return "CreateFileW failed for " + source + ": " + reason + "\n\nfailed to open fileSetZipFilePath failed: " + source + "\n";
-    return "failed to open file: " + source + ": " + reason + "\n\nSetSourceFilePath failed: (from " + source +
-           ", to " + destination + ")\n";
-  }
-};
-
 struct Expectation {
   RunOptions options;
   std::string error;          // the error file, without the mode's last line
   std::size_t completed = 2;  // records done before the fault
 };
 
+// The messages of a failing record, as each kind of mode words them.
+std::string ioFailed(const Workspace& workspace, const Item& item, const char* call, const std::string& reason) {
+  const bool zip = workspace.readsArchive();
+  return call + std::string(zip ? " failed: " : call[0] == 'W' ? " failed:" : " failed") + reason + "\n\n" +
+         (zip ? "extract failed\n" : call[0] == 'R' ? "SetSourceDataToBuffer failed\n" : "") +
+         workspace.copyFailedLine(item);
+}
+std::string openFailed(const Workspace& workspace, const Item& item, const std::string& reason) {
+  return "failed to open file: " + workspace.destinationOf(item).string() + ": " + reason + "\n\n" +
+         workspace.copyFailedLine(item);
+}
+// For the zip modes the source is the archive, opened before any record.
+std::string sourceFailed(const Workspace& workspace, const Item& item, const std::string& reason) {
+  const std::string source = workspace.sourceOf(item).string();
+  if (workspace.readsArchive()) {
+    return "CreateFileW failed for " + source + ": " + reason + "\n\nfailed to open fileSetZipFilePath failed: " + source + "\n";
+  }
+  return "failed to open file: " + source + ": " + reason + "\n\nSetSourceFilePath failed: (from " + source +
+         ", to " + workspace.destinationOf(item).string() + ")\n";
+}
+
 // Puts the fault in place for the failing record and says what the run must
 // report. Faults of rights need a run without root's privileges.
-Expectation arrange(Fault fault, const Workspace& workspace) {
+Expectation arrange(const std::string& fault, const Workspace& workspace) {
   const Item& failing = workspace.items()[2];
-  const Messages messages(workspace, failing);
   const fs::path target = workspace.destinationOf(failing).parent_path();
   const fs::path source = workspace.sourceOf(failing);
-  const fs::perms readOnly = fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
   Expectation expected;
-  expected.options.unprivileged = true;
   workspace.openToEveryone();
-  switch (fault) {
-    case Fault::FileSizeLimit:
-      expected.options = {};
-      expected.options.fileSizeLimit = 1 << 20;
-      expected.error = messages.ioFailed("WriteFile", "File too large");
-      break;
-    case Fault::ReadError:
-      // In the middle of the failing record's data: the records before it
-      // (an existing destination too) and the job file are read whole.
-      expected.options = {};
-      expected.options.environment = faultPointEnvironment(
-          "RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES", fs::file_size(workspace.job()) + 71000 + failing.bytes.size() / 2);
-      expected.error = messages.ioFailed("ReadFile", "Input/output error");
-      break;
-    case Fault::UnwritableTarget:
-      fs::create_directories(target);
-      fs::permissions(target, readOnly);
-      expected.error = messages.destinationFailed("Permission denied");
-      break;
-    case Fault::UncreatableTarget:
-      // A plain copy does not look at the directory's creation: the open
-      // that follows fails and tells.
-      fs::create_directories(target.parent_path());
-      fs::permissions(target.parent_path(), readOnly);
-      expected.error = !workspace.mode().intoStore ? messages.destinationFailed("No such file or directory")
-                       : workspace.readsArchive()   ? "createDirectoryRecursively failed for" + target.string() + "/\n"
-                                                    : "createDirectoryRecursively failed for " + target.string() + "/\n";
-      break;
-    case Fault::UnreadableSource:
-    case Fault::SourceIsAPipe:
-      if (fault == Fault::UnreadableSource) {
-        fs::permissions(source, fs::perms::owner_all);
-      } else {  // with no writer: opening it for reading would wait for ever
-        expected.options = {};
-        fs::remove(source);
-        ::mkfifo(source.c_str(), 0666);
-      }
-      expected.error = messages.sourceFailed(fault == Fault::UnreadableSource ? "Permission denied" : "Operation not supported");
-      expected.completed = workspace.readsArchive() ? 0 : 2;
-      break;
+  if (fault == "FileSizeLimit") {
+    expected.options.fileSizeLimit = 1 << 20;
+    expected.error = ioFailed(workspace, failing, "WriteFile", "File too large");
+  } else if (fault == "ReadError") {
+    // In the middle of the failing record's data: the records before it
+    // (an existing destination too) and the job file are read whole.
+    expected.options.environment = faultPointEnvironment(
+        "RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES", fs::file_size(workspace.job()) + 71000 + failing.bytes.size() / 2);
+    expected.error = ioFailed(workspace, failing, "ReadFile", "Input/output error");
+  } else if (fault == "UnwritableTarget") {
+    shell("mkdir -p " + quoted(target.string()) + " && chmod a-w " + quoted(target.string()));
+    expected.error = openFailed(workspace, failing, "Permission denied");
+  } else if (fault == "UncreatableTarget") {
+    // A plain copy does not look at the directory's creation: the open that
+    // follows fails and tells.
+    shell("mkdir -p " + quoted(target.parent_path().string()) + " && chmod a-w " + quoted(target.parent_path().string()));
+    expected.error = !workspace.mode().intoStore ? openFailed(workspace, failing, "No such file or directory")
+                     : workspace.readsArchive()   ? "createDirectoryRecursively failed for" + target.string() + "/\n"
+                                                  : "createDirectoryRecursively failed for " + target.string() + "/\n";
+  } else if (fault == "UnreadableSource") {
+    fs::permissions(source, fs::perms::owner_all);
+    expected.error = sourceFailed(workspace, failing, "Permission denied");
+  } else {  // a pipe with no writer: opening it for reading would wait for ever
+    fs::remove(source);
+    shell("mkfifo " + quoted(source.string()));
+    expected.error = sourceFailed(workspace, failing, "Operation not supported");
   }
+  // Faults of rights need a run without root's privileges.
+  expected.options.unprivileged = fault.starts_with("Un");
+  if (fault.find("Source") != std::string::npos) expected.completed = workspace.readsArchive() ? 0 : 2;
   return expected;
 }
 
-class FaultInWritingMode : public ::testing::TestWithParam<std::tuple<WritingMode, Fault>> {};
+class FaultInWritingMode : public ::testing::TestWithParam<std::tuple<WritingMode, const char*>> {};
 
 TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothingElse) {
   const auto& [mode, fault] = GetParam();
@@ -137,7 +110,7 @@ TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothing
   const RunResult run = workspace.run(expected.options);
 
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, expected.error + mode.failureLine);
+  EXPECT_EQ(run.err, expected.error + mode.failureLine());
   EXPECT_EQ(run.out, workspace.resultLines(expected.completed));
   // Files that were there are unchanged; the only new ones are the
   // completed copy and the result and error files: a failed copy leaves no
@@ -152,12 +125,8 @@ TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothing
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWritingMode, FaultInWritingMode,
-    ::testing::Combine(::testing::ValuesIn(writingModes()),
-                       ::testing::Values(Fault::FileSizeLimit, Fault::ReadError, Fault::UnwritableTarget,
-                                         Fault::UncreatableTarget, Fault::UnreadableSource, Fault::SourceIsAPipe)),
-    [](const auto& info) {
-      return testName(std::get<0>(info.param)) + "_" + kFaultNames[static_cast<int>(std::get<1>(info.param))];
-    });
+    ::testing::Combine(::testing::ValuesIn(writingModes()), ::testing::ValuesIn(kFaults)),
+    [](const auto& info) { return camelCase(std::get<0>(info.param).word) + "_" + std::get<1>(info.param); });
 
 // Limits of the run itself: a run that has used up its file descriptors
 // still tells why it failed (the message waits until the error file can be
@@ -171,11 +140,8 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   workspace.writeJob();
   RunOptions fewDescriptors;
   fewDescriptors.descriptorLimit = 5;  // none left for the first destination
-  const RunResult starved = workspace.run(fewDescriptors);
-  EXPECT_EQ(starved.exitCode, 2);
-  EXPECT_EQ(starved.err, Messages(workspace, workspace.items()[0]).destinationFailed("Too many open files") +
-                             mode.failureLine);
-  EXPECT_EQ(starved.out, "");
+  EXPECT_EQ(workspace.run(fewDescriptors).outcome(),
+            outcome(2, "", openFailed(workspace, workspace.items()[0], "Too many open files") + mode.failureLine()));
 
   if (!mode.writesResultLines) return;
   std::vector<Item> many;
@@ -185,14 +151,11 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   RunOptions smallFiles;
   smallFiles.fileSizeLimit = 4096;
   const RunResult run = full.run(smallFiles);
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, "failed to write file: " + full.job().string() + ".out\n" + mode.failureLine);
-  EXPECT_EQ(run.out.size(), 4096u);
-  EXPECT_TRUE(full.resultLines(many.size()).starts_with(run.out));
+  EXPECT_EQ(run.outcome(), outcome(2, full.resultLines(many.size()).substr(0, 4096),
+                                   "failed to write file: " + full.job().string() + ".out\n" + mode.failureLine()));
   for (const Item& item : full.items()) EXPECT_EQ(readFile(full.destinationOf(item)), item.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWritingMode, RunLimits, ::testing::ValuesIn(writingModes()),
-                         [](const auto& info) { return testName(info.param); });
+INSTANTIATE_TEST_SUITE_P(EveryWritingMode, RunLimits, ::testing::ValuesIn(writingModes()), testName);
 
 }  // namespace

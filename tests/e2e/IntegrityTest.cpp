@@ -4,29 +4,15 @@
 // taken by something that is not a regular file.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "e2e/WritingModes.h"
-#include "support/ZipSupport.h"
 
 namespace {
 
-using namespace testsupport;
 using namespace e2e;
 
 std::vector<Item> twoItems() {
   return {{"aaaa0001-1111", "small.bin", "small"}, {"bbbb0002-2222", "large.bin", randomBytes(1000000, 5)}};
-}
-
-// Every file below `root` but directories; a temporary file left behind
-// would show here.
-std::vector<fs::path> filesBelow(const fs::path& root) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_directory()) files.push_back(entry.path());
-  }
-  return files;
 }
 
 // The writing modes with their destinations on a FUSE file system: mounted
@@ -47,14 +33,12 @@ TEST_P(OnUserSpaceFileSystem, AQuotaReportedOnlyAtSyncOrCloseFailsTheRecord) {
   const FaultFileSystem quota(backing, targets, "--quota 100000");
   ASSERT_TRUE(quota.mounted());
   const RunResult run = workspace.run();
-  const std::string failed = workspace.destinationOf(workspace.items()[1]).string();
-  const std::string copyFailed = workspace.readsArchive() ? "file copy failed: " + failed + "\n"
-      : "File Copy failed: (from " + workspace.sourceOf(workspace.items()[1]).string() + ", to " + failed + ")\n";
-  EXPECT_EQ(run.outcome(), outcome(2, workspace.resultLines(1), "failed to sync file: " + failed +
-                                                                   ": Disk quota exceeded\n\n" + copyFailed +
-                                                                   GetParam().failureLine));
+  const Item& failed = workspace.items()[1];
+  EXPECT_EQ(run.outcome(), outcome(2, workspace.resultLines(1), "failed to sync file: " + workspace.destinationOf(failed).string() +
+                                                                   ": Disk quota exceeded\n\n" +
+                                                                   workspace.copyFailedLine(failed) + GetParam().failureLine()));
   EXPECT_EQ(readFile(workspace.destinationOf(workspace.items()[0])), "small");
-  EXPECT_EQ(filesBelow(backing).size(), 1u);
+  EXPECT_EQ(snapshotTree(backing).size(), 1u);
 }
 
 // Without hard links, publication falls back to a rename that never
@@ -66,7 +50,7 @@ TEST_P(OnUserSpaceFileSystem, FilesArePublishedWholeWithoutHardLinks) {
   ASSERT_TRUE(noLinks.mounted());
   EXPECT_EQ(workspace.run().outcome(), outcome(0, workspace.resultLines(2), ""));
   for (const Item& item : workspace.items()) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
-  EXPECT_EQ(filesBelow(backing).size(), 2u);
+  EXPECT_EQ(snapshotTree(backing).size(), 2u);
 }
 
 // A name taken by what is not a regular file is no copy made earlier.
@@ -74,15 +58,10 @@ TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord)
   workspace.writeJob();
   const fs::path taken = workspace.destinationOf(workspace.items()[1]);
   fs::create_directories(taken.parent_path());
-  const std::function<void(const fs::path&)> takers[] = {
-      [](const fs::path& path) { fs::create_directory(path); },
-      [](const fs::path& path) { ::mkfifo(path.c_str(), 0666); },
-      [](const fs::path& path) { shell("python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind(\"" + path.string() + "\")'"); },
-      [](const fs::path& path) { fs::create_symlink("nowhere", path); }};
-  for (const auto& take : takers) {
+  for (const char* take : {"mkdir", "mkfifo", "ln -s nowhere", "python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])'"}) {
     std::error_code ignored;
     fs::remove(taken, ignored);
-    take(taken);
+    ASSERT_EQ(shell(std::string(take) + " " + quoted(taken.string())), 0);
     const RunResult run = workspace.run();
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.starts_with("destination is not a regular file: " + taken.string() + "\n")) << run.err;
@@ -92,7 +71,7 @@ TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWritingMode, OnUserSpaceFileSystem, ::testing::ValuesIn(writingModes()),
-                         [](const auto& info) { return testName(info.param); });
+                         testName);
 
 // An entry whose data the engine finds damaged, cut short or locked is never
 // published in either extraction mode: the record fails after the engine's
@@ -104,28 +83,28 @@ TEST(DamagedEntries, AreNeverPublishedOrReported) {
     std::string good, damaged, message;
   };
   const Case cases[] = {
-      {ziptest::makeArchive(dir, "crc_error"), "good.txt", "damaged.txt", "extract failed: CRC error\n"},
-      {ziptest::makeArchive(dir, "truncated"), "good.txt", "cut.txt", "extract failed: data error\n"},
-      {ziptest::makeZipCryptoArchive(dir), "", "secret.bin", "extract failed: unknown error\n"},
-      {ziptest::makeAesArchive(dir), "", "secret.bin", "extract failed: unknown error\n"},
+      {makeArchive(dir, "crc_error"), "good.txt", "damaged.txt", "extract failed: CRC error\n"},
+      {makeArchive(dir, "truncated"), "good.txt", "cut.txt", "extract failed: data error\n"},
+      {makeArchive(dir, "zipcrypto"), "", "secret.bin", "extract failed: unknown error\n"},
+      {makeArchive(dir, "aes"), "", "secret.bin", "extract failed: unknown error\n"},
   };
   for (const Case& c : cases) {
     for (const bool intoStore : {false, true}) {
       fs::remove_all(dir / "out");
-      std::string job = ziptest::zipParameter(c.archive) + line({"output_base_dir_path", dir.job("out")});
+      std::string job = zipParameter(c.archive) + line({"output_base_dir_path", dir.job("out")});
       const auto record = [&](const char* uuid, const std::string& name) {
         return intoStore ? line({"file", uuid, name, name, dir.job("out"), "1"}) : line({"file", uuid, name, name});
       };
       if (!c.good.empty()) job += record("aaaa0001", c.good);
       job += record("bbbb0002", c.damaged);
-      const RunResult run = runJob(intoStore ? "extract_from_zip_to_resource_store" : "extract_from_zip", dir, job);
+      const std::string mode = intoStore ? "extract_from_zip_to_resource_store" : "extract_from_zip";
+      const RunResult run = runJob(mode, dir, job);
       const std::string destination =
           dir.job("out") + sep() + (intoStore ? "bb" + sep() + "bb" + sep() + "bbbb0002" : c.damaged);
-      EXPECT_EQ(run.outcome(), outcome(2, c.good.empty() ? "" : ziptest::resultLine("aaaa0001", 5, md5OfBytes("good\n")),
-                                       c.message + "file copy failed: " + destination + "\nExecuteExtractFromZip" +
-                                           (intoStore ? "ToResourceStore" : "") + " failed\n"));
+      EXPECT_EQ(run.outcome(), outcome(2, c.good.empty() ? "" : resultLine("aaaa0001", 5, md5OfBytes("good\n")),
+                                       c.message + "file copy failed: " + destination + "\n" + failureLine(mode)));
       EXPECT_FALSE(pathExists(destination));
-      EXPECT_EQ(pathExists(dir / "out") ? filesBelow(dir / "out").size() : 0u, c.good.empty() ? 0u : 1u);
+      EXPECT_EQ(pathExists(dir / "out") ? snapshotTree(dir / "out").size() : 0u, c.good.empty() ? 0u : 1u);
     }
   }
 }

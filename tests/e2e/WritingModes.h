@@ -8,8 +8,12 @@
 //   zip/archive.zip    the archive of the zip modes, made of in/
 //   out/<name>         the targets of the plain copies
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <map>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,21 +21,30 @@
 
 namespace e2e {
 
-namespace fs = std::filesystem;
+using namespace testsupport;
 
 enum class Source { BaseDirectory, OwnDirectories, Store, Archive };
 
 struct WritingMode {
   const char* word;
   Source source;
-  bool intoStore;           // else into output_base_dir_path
+  bool intoStore;  // else into output_base_dir_path
   bool writesResultLines;
-  const char* failureLine;  // what a failed run ends with
+  std::string failureLine() const { return testsupport::failureLine(word); }
+  friend void PrintTo(const WritingMode& mode, std::ostream* stream) { *stream << mode.word; }
 };
-void PrintTo(const WritingMode& mode, std::ostream* stream);
-std::string testName(const WritingMode& mode);  // the mode word in upper camel case
 
-const std::vector<WritingMode>& writingModes();
+inline const std::vector<WritingMode>& writingModes() {
+  static const std::vector<WritingMode> modes{
+      {"batch_copy_to_resource_store", Source::BaseDirectory, true, true},
+      {"batch_copy_to_resource_store_from_multiple_directories", Source::OwnDirectories, true, true},
+      {"batch_copy_from_resource_store", Source::Store, false, false},
+      {"extract_from_zip", Source::Archive, false, true},
+      {"extract_from_zip_to_resource_store", Source::Archive, true, true}};
+  return modes;
+}
+// Names a parameterised test after its mode.
+inline std::string testName(const ::testing::TestParamInfo<WritingMode>& info) { return camelCase(info.param.word); }
 
 // One record. `name` is the source's file name, the entry's name in the
 // archive and the destination's name below the output directory.
@@ -43,31 +56,86 @@ struct Item {
 
 class Workspace {
  public:
-  Workspace(const WritingMode& mode, std::vector<Item> items);
+  Workspace(const WritingMode& mode, std::vector<Item> items) : writingMode(mode), jobItems(std::move(items)) {
+    std::string names;
+    for (std::size_t n = 0; n < jobItems.size(); ++n) {
+      const Item& item = jobItems[n];
+      writeFile(dir / "in" / item.name, item.bytes);
+      digests.push_back(md5Hex(dir / "in" / item.name));
+      names += " " + quoted(item.name);
+      if (mode.source == Source::OwnDirectories) writeFile(dir / "dirs" / std::to_string(n) / item.name, item.bytes);
+      if (mode.source == Source::Store) writeFile(storageDirectoryOf(item) / item.uuid, item.bytes);
+    }
+    fs::create_directories(dir / "zip");
+    const std::string zip = "cd " + quoted((dir / "in").string()) + " && zip -q -X -D " + quoted(archive().string()) + names;
+    if (readsArchive() && shell(zip) != 0) throw std::runtime_error("failed: " + zip);
+    fs::create_directories(dir / "store");
+    fs::create_directories(dir / "out");
+  }
 
-  const testsupport::ScratchDir& scratch() const { return dir; }
+  const ScratchDir& scratch() const { return dir; }
   const std::vector<Item>& items() const { return jobItems; }
   const WritingMode& mode() const { return writingMode; }
   bool readsArchive() const { return writingMode.source == Source::Archive; }
-
-  // The file the mode reads the item from (the archive for a zip mode).
-  fs::path sourceOf(const Item& item) const;
-  fs::path destinationOf(const Item& item) const;
-  fs::path storageDirectoryOf(const Item& item) const;
   fs::path archive() const { return dir / "zip/archive.zip"; }
   fs::path job() const { return dir / "job"; }
 
+  // The file the mode reads the item from (the archive for a zip mode).
+  fs::path sourceOf(const Item& item) const {
+    switch (writingMode.source) {
+      case Source::BaseDirectory: return dir / "in" / item.name;
+      case Source::OwnDirectories: return dir / "dirs" / std::to_string(&item - jobItems.data()) / item.name;
+      case Source::Store: return storageDirectoryOf(item) / item.uuid;
+      case Source::Archive: return archive();
+    }
+    return {};
+  }
+  fs::path destinationOf(const Item& item) const {
+    return writingMode.intoStore ? storageDirectoryOf(item) / item.uuid : dir / "out" / item.name;
+  }
+  fs::path storageDirectoryOf(const Item& item) const {
+    return dir / "store" / item.uuid.substr(0, 2) / item.uuid.substr(2, 2);
+  }
+
   // The output of a run whose first `count` items completed.
-  std::string resultLines(std::size_t count) const;
+  std::string resultLines(std::size_t count) const {
+    std::string lines;
+    for (std::size_t n = 0; n < count && writingMode.writesResultLines; ++n) {
+      lines += resultLine(jobItems[n].uuid, jobItems[n].bytes.size(), digests[n]);
+    }
+    return lines;
+  }
+  // The line that ends the messages of a record that failed.
+  std::string copyFailedLine(const Item& item) const {
+    const std::string to = destinationOf(item).string();
+    return readsArchive() ? "file copy failed: " + to + "\n"
+                          : "File Copy failed: (from " + sourceOf(item).string() + ", to " + to + ")\n";
+  }
 
   // Writes the job file; a run of the mode then works on all items.
-  void writeJob() const;
-  testsupport::RunResult run(const testsupport::RunOptions& options = {}) const;
+  void writeJob() const {
+    const std::string store = dir.job("store");
+    std::string text = writingMode.source == Source::BaseDirectory ? line({"input_base_dir_path", dir.job("in")}) : "";
+    if (readsArchive()) text += zipParameter(archive());
+    if (!writingMode.intoStore) text += line({"output_base_dir_path", dir.job("out")});
+    for (std::size_t n = 0; n < jobItems.size(); ++n) {
+      const Item& item = jobItems[n];
+      text += writingMode.source == Source::OwnDirectories
+                  ? line({"file", item.uuid, dir.job("dirs/" + std::to_string(n)), item.name, store, "1"})
+              : !readsArchive()       ? line({"file", item.uuid, item.name, store, "1"})
+              : writingMode.intoStore ? line({"file", item.uuid, item.name, item.name, store, "1"})
+                                      : line({"file", item.uuid, item.name, item.name});
+    }
+    writeFile(job(), text);
+  }
+  RunResult run(const RunOptions& options = {}) const {
+    return runProgram({writingMode.word, jobPath(job())}, job(), options);
+  }
   // Opens the whole tree to the unprivileged user of the tests.
-  void openToEveryone() const;
+  void openToEveryone() const { shell("chmod -R a+rwX " + quoted(dir.path().string())); }
 
  private:
-  testsupport::ScratchDir dir;
+  ScratchDir dir;
   WritingMode writingMode;
   std::vector<Item> jobItems;
   std::vector<std::string> digests;  // of each item's bytes
@@ -81,9 +149,27 @@ struct FileState {
   friend bool operator==(const FileState&, const FileState&) = default;
 };
 using TreeSnapshot = std::map<fs::path, FileState>;
-TreeSnapshot snapshotTree(const fs::path& root);
+inline TreeSnapshot snapshotTree(const fs::path& root) {
+  TreeSnapshot snapshot;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file() && !entry.is_symlink()) snapshot[entry.path()] = {readFile(entry.path()), entry.last_write_time()};
+  }
+  return snapshot;
+}
+
+// The environment that makes FaultPoint.cpp act on a run of the program:
+// `setting` is one of the variables it reads.
+inline std::map<std::string, std::string> faultPointEnvironment(const std::string& setting, std::uint64_t value) {
+  // The sanitizers' runtime wants to be the first library; here it cannot.
+  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+  return {{setting, std::to_string(value)},
+          {"LD_PRELOAD", FAULT_POINT_LIBRARY},
+          {"ASAN_OPTIONS", std::string(sanitizerOptions == nullptr ? "" : sanitizerOptions) + ":verify_asan_link_order=0"}};
+}
 
 // Sets a file's time stamp a day back, so that a rewrite would show.
-void ageFile(const fs::path& path);
+inline void ageFile(const fs::path& path) {
+  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(24));
+}
 
 }  // namespace e2e

@@ -14,18 +14,22 @@ using Rows = std::vector<std::vector<std::string>>;
 
 namespace {
 
-// Loads `content` as a job file; returns the records, `log` gets the messages.
-Rows load(const std::string& content, InputFile& job, bool& ok, std::string& log) {
-  testsupport::ScratchDir dir;
-  testsupport::writeFile(dir / "job", content);
-  log = captureLog([&] { ok = job.Load((dir / "job").u16string()); });
+// A job file loaded from `content`: its records, whether it loaded, and the messages.
+struct Loaded {
+  InputFile job;
+  bool ok = false;
+  std::string log;
   Rows rows;
-  for (std::uint64_t r = 0; r < job.GetRowCount(); ++r) {
-    rows.emplace_back();
-    for (std::string_view field : job.GetRowFields(r)) rows.back().emplace_back(field);
+  explicit Loaded(const std::string& content) {
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "job", content);
+    log = captureLog([&] { ok = job.Load((dir / "job").u16string()); });
+    for (std::uint64_t r = 0; r < job.GetRowCount(); ++r) {
+      rows.emplace_back();
+      for (std::string_view field : job.GetRowFields(r)) rows.back().emplace_back(field);
+    }
   }
-  return rows;
-}
+};
 
 }  // namespace
 
@@ -40,38 +44,28 @@ TEST(JobFile, SplitsLinesAtTabsIntoRecordsAndParameters) {
       {"file\t" + std::string(1018, 'a') + "file\tb\n", {{"file", std::string(1018, 'a')}, {"file", "b"}}},
   };
   for (const auto& [content, rows] : cases) {
-    InputFile job;
-    bool ok = false;
-    std::string log;
-    EXPECT_EQ(load(content, job, ok, log), rows) << content.substr(0, 40);
-    EXPECT_TRUE(ok && log.empty()) << log;
+    const Loaded loaded(content);
+    EXPECT_EQ(loaded.rows, rows) << content.substr(0, 40);
+    EXPECT_TRUE(loaded.ok && loaded.log.empty()) << loaded.log;
   }
-  InputFile job;
-  bool ok = false;
-  std::string log;
-  EXPECT_TRUE(load("key\tfirst\nempty\t\t\n\tnokey\nkey\tsecond\nFILE\tx\n\xEF\xBB\xBF" "file\ty\n", job, ok, log).empty());
+  Loaded parameters("key\tfirst\nempty\t\t\n\tnokey\nkey\tsecond\nFILE\tx\n\xEF\xBB\xBF" "file\ty\n");
+  EXPECT_TRUE(parameters.rows.empty());
   // Only "file" starts a record, and a byte-order mark is no line end.
-  const std::pair<const char*, const char*> parameters[] = {
-      {"key", "second"}, {"empty", ""}, {"", "nokey"}, {"FILE", "x"}, {"\xEF\xBB\xBF" "file", "y"}, {"no", ""}};
-  for (const auto& [key, value] : parameters) EXPECT_EQ(job.GetParameter(key), value);
+  for (const auto& [key, value] : {std::pair{"key", "second"}, {"empty", ""}, {"", "nokey"}, {"FILE", "x"},
+                                   {"\xEF\xBB\xBF" "file", "y"}, {"no", ""}}) {
+    EXPECT_EQ(parameters.job.GetParameter(key), value);
+  }
 }
 
 TEST(JobFile, MalformedLinesFailWithoutLineEndKeepingEarlierRecords) {
   for (const std::string& content : std::vector<std::string>{"file\ta\n\n", "file\tx\nfile\t\n", "key\t\n",
                                                              "single\n", "file\t" + std::string(1018, 'x') + "\n"}) {
-    InputFile job;
-    bool ok = true;
-    std::string log;
-    load(content, job, ok, log);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(log, "input file format error, # of column must be > 2") << content;
+    const Loaded loaded(content);
+    EXPECT_EQ(std::to_string(loaded.ok) + loaded.log, "0input file format error, # of column must be > 2") << content;
   }
-  InputFile job;
-  bool ok = true;
-  std::string log;
-  EXPECT_EQ(load("file\tkept\nkey\ta\tb\nfile\tnever\n", job, ok, log), (Rows{{"file", "kept"}}));
-  EXPECT_EQ(log, "input file format error");
-  EXPECT_FALSE(ok);
+  const Loaded loaded("file\tkept\nkey\ta\tb\nfile\tnever\n");
+  EXPECT_EQ(loaded.rows, (Rows{{"file", "kept"}}));
+  EXPECT_EQ(std::to_string(loaded.ok) + loaded.log, "0input file format error");
 }
 
 TEST(JobFile, CrLfSplitAcrossReadChunksIsStillOneLineEnd) {
@@ -90,13 +84,11 @@ TEST(JobFile, CrLfSplitAcrossReadChunksIsStillOneLineEnd) {
 }
 
 TEST(JobCells, ColumnsAreNamedInDeclarationOrderAndBadAccessIsReported) {
-  InputFile job;
-  bool ok = false;
-  std::string log;
-  load("file\tA\tB\t\nfile\tC\t\n", job, ok, log);
+  Loaded loaded("file\tA\tB\t\nfile\tC\t\n");
+  InputFile& job = loaded.job;
   job.AddColumn("uuid");
   job.AddColumn("file_name");
-  log = captureLog([&] {
+  const std::string log = captureLog([&] {
     EXPECT_EQ(job.GetCell(0, "uuid"), "A");
     EXPECT_EQ(job.GetCell(0, "file_name"), "B");
     for (const auto& [row, column] : {std::pair{1, "file_name"}, {0, "UUID"}, {2, "uuid"}}) {

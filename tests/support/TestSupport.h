@@ -7,15 +7,45 @@
 // differs between them (how a job names a path, the separator the program
 // writes, line ends, the system's error texts) comes from the target.
 
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
 namespace fs = std::filesystem;
+
+// Runs a shell command; returns its exit status.
+inline int shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+// Runs a shell command; returns what it printed.
+inline std::string capture(const std::string& command) {
+  std::string text;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+  if (pipe != nullptr) ::pclose(pipe);
+  return text;
+}
+inline std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return result + "'";
+}
 
 // The system errors whose texts tests expect in messages.
 enum class SystemError { NotFound, PathNotFound, AccessDenied, InvalidArgument, IsADirectory };
@@ -24,47 +54,132 @@ struct Target {
   bool windows;
   std::vector<std::string> command;  // how to start the program
   char separator;                    // what the program writes between path parts
+
   // A path as a job file names it (Windows: with drive Z: and `\`).
-  std::string jobPath(const fs::path& path) const;
-  // The system's text for an error, with the "\n" that ends it.
-  std::string text(SystemError error) const;
+  std::string jobPath(const fs::path& path) const {
+    if (!windows) return path.string();
+    std::string mapped = "Z:" + path.string();
+    for (char& c : mapped) c = c == '/' ? '\\' : c;
+    return mapped;
+  }
+  // The system's text for an error, with the "\n" that ends it: Wine's,
+  // where they differ from those of Windows; the CR of the system's own line
+  // end survives the file's line-end translation.
+  std::string text(SystemError error) const {
+    static const char* const kTexts[][2] = {{"No such file or directory\n", "File not found.\r\n"},
+                                            {"No such file or directory\n", "Path not found.\r\n"},
+                                            {"Permission denied\n", "Access denied.\r\n"},
+                                            {"Invalid argument\n", "Invalid parameter.\r\n"},
+                                            {"Is a directory\n", "Access denied.\r\n"}};
+    return kTexts[static_cast<int>(error)][windows ? 1 : 0];
+  }
 };
-const Target& target();
-// Shorthands: a path as the job names it, and the same path with parts
-// joined by the program's separator ("a" + sep + "b").
-std::string jobPath(const fs::path& path);
-std::string sep();
+inline const Target& target() {
+  // The Windows program runs under Wine (scripts/windows-test.sh sets these).
+  static const Target instance = [] {
+    const char* kind = std::getenv("RAZADEDEZUZEV_TEST_TARGET");
+    if (kind == nullptr || std::string(kind) != "windows") return Target{false, {RAZADEDEZUZEV_BINARY}, '/'};
+    return Target{true, {"/usr/lib/wine/wine64", std::getenv("RAZADEDEZUZEV_TEST_PROGRAM")}, '\\'};
+  }();
+  return instance;
+}
+// Shorthands: a path as the job names it, and the separator the program
+// joins path parts with.
+inline std::string jobPath(const fs::path& path) { return target().jobPath(path); }
+inline std::string sep() { return {target().separator}; }
 
 // A fresh directory below the system's temporary directory, open to every
 // user, removed with everything in it when the object goes.
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "razadedezuzev-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root = pattern;
+    fs::permissions(root, fs::perms::all);  // runs as another user reach it
+  }
+  ~ScratchDir() {
+    // Restore rights that a test may have taken away, then remove.
+    shell("chmod -R u+rwx " + quoted(root.string()) + " 2>/dev/null");
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const fs::path& path() const { return root; }
   fs::path operator/(const std::string& name) const { return root / name; }
   // The path as a job file names it.
-  std::string job(const std::string& name = {}) const;
+  std::string job(const std::string& name = {}) const { return jobPath(name.empty() ? root : root / name); }
 
  private:
   fs::path root;
 };
 
-void writeFile(const fs::path& path, const std::string& bytes);
-std::string readFile(const fs::path& path);
-bool pathExists(const fs::path& path);
+inline void writeFile(const fs::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+  stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!stream) throw std::runtime_error("cannot write " + path.string());
+}
+inline std::string readFile(const fs::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::ostringstream text;
+  text << stream.rdbuf();  // nothing, for a directory
+  return text.str();
+}
+inline bool pathExists(const fs::path& path) {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path, ignored));
+}
 // Bytes from a fixed-seed generator: the same for the same seed and size.
-std::string randomBytes(std::size_t size, std::uint32_t seed);
+inline std::string randomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
 // The MD5 of a file or of bytes as 32 lowercase hex digits (md5sum).
-std::string md5Hex(const fs::path& file);
-std::string md5OfBytes(const std::string& bytes);
+inline std::string md5Hex(const fs::path& file) { return capture("md5sum " + quoted(file.string())).substr(0, 32); }
+inline std::string md5OfBytes(const std::string& bytes) {
+  const ScratchDir dir;
+  writeFile(dir / "bytes", bytes);
+  return md5Hex(dir / "bytes");
+}
+
 // Fields joined by tabs, with a line end: one line of a job or a result.
-std::string line(const std::vector<std::string>& fields);
-// Runs a shell command; returns its exit status.
-int shell(const std::string& command);
-std::string quoted(const std::string& text);
+inline std::string line(const std::vector<std::string>& fields) {
+  std::string text;
+  for (const std::string& field : fields) text += (text.empty() ? "" : "\t") + field;
+  return text + "\n";
+}
+// The result line of a copy: "file", uuid, size, digest.
+inline std::string resultLine(const std::string& uuid, std::uint64_t size, const std::string& digest) {
+  return line({"file", uuid, std::to_string(size), digest});
+}
+// Writes an archive of the named kind (see make_test_archive.py) as
+// dir/<kind>.zip; and the parameter that names an archive in a job.
+inline fs::path makeArchive(const ScratchDir& dir, const std::string& kind) {
+  const fs::path archive = dir / (kind + ".zip");
+  const std::string command = "python3 " + quoted(ZIP_TEST_ARCHIVE_SCRIPT) + " " + kind + " " + quoted(archive.string());
+  if (shell(command) != 0) throw std::runtime_error("failed: " + command);
+  return archive;
+}
+inline std::string zipParameter(const fs::path& archive) { return line({"zip_file_path", jobPath(archive)}); }
+// A mode word in upper camel case, and the line a failed run of it ends with.
+inline std::string camelCase(const std::string& word) {
+  std::string name;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (word[i] != '_') name += i == 0 || word[i - 1] == '_' ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
+  }
+  return name;
+}
+inline std::string failureLine(const std::string& mode) { return "Execute" + camelCase(mode) + " failed\n"; }
+
+// The exit code, the result lines and the messages in one text, so that a
+// test compares them at once.
+inline std::string outcome(int exitCode, const std::string& out, const std::string& err) {
+  return "exit code " + std::to_string(exitCode) + "\n--- result file\n" + out + "--- error file\n" + err;
+}
 
 struct RunResult {
   int exitCode = -1;
@@ -73,11 +188,8 @@ struct RunResult {
   std::string err;  // <job>.err, likewise
   bool outExists = false;
   bool errExists = false;
-  // The exit code, the result lines and the messages in one text, to be
-  // compared with outcome() at once.
-  std::string outcome() const;
+  std::string outcome() const { return testsupport::outcome(exitCode, out, err); }
 };
-std::string outcome(int exitCode, const std::string& out, const std::string& err);
 
 struct RunOptions {
   std::map<std::string, std::string> environment;  // set for this run only
@@ -90,22 +202,85 @@ struct RunOptions {
   int descriptorLimit = 0;
 };
 
+// The text with the target's line ends read as "\n"; a line end of another
+// kind fails the test.
+inline std::string withLineFeeds(const std::string& text, const std::string& what) {
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool afterCr = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+    EXPECT_TRUE(text[i] != '\n' || afterCr == target().windows) << "line end in " << what;
+    if (afterCr && target().windows) lines.pop_back();
+    lines.push_back(text[i]);
+  }
+  return lines;
+}
+
 // Runs `razadedezuzev <args...>` and collects the exit code, standard output
 // and the files next to the job. `job` names the job file (may be empty).
-// A file whose line ends are not the target's fails the test.
-RunResult runProgram(const std::vector<std::string>& args, const fs::path& job,
-                     const RunOptions& options = {});
-// Writes `jobText` to dir/job, removes the .out and .err of any earlier run,
-// and runs the mode on it.
-RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::string& jobText,
-                 const RunOptions& options = {});
+inline RunResult runProgram(const std::vector<std::string>& args, const fs::path& job, const RunOptions& options = {}) {
+  std::string command = "env";
+  for (const auto& [name, value] : options.environment) command += " " + name + "=" + quoted(value);
+  command += " timeout -s KILL " + std::to_string(options.timeoutSeconds);
+  if (options.unprivileged) command += " setpriv --reuid=65534 --regid=65534 --clear-groups";
+  if (options.descriptorLimit != 0) {
+    // Descriptors the test runner passed on would count against the limit:
+    // the run starts with standard input, output and error only.
+    const std::string limit = std::to_string(options.descriptorLimit);
+    command += " prlimit --nofile=" + limit + ":" + limit +
+               " -- bash -c 'for fd in /proc/self/fd/*; do fd=${fd##*/};"
+               " [ $fd -gt 2 ] && eval \"exec $fd<&-\"; done; exec \"$0\" \"$@\"'";
+  }
+  if (options.fileSizeLimit != 0) {
+    // An ignored signal stays ignored across exec: the limit then shows as
+    // a failing write instead of SIGXFSZ.
+    const std::string limit = std::to_string(options.fileSizeLimit);
+    command += " prlimit --fsize=" + limit + ":" + limit + " -- bash -c 'trap \"\" XFSZ; exec \"$0\" \"$@\"'";
+  }
+  for (const std::string& part : target().command) command += " " + quoted(part);
+  for (const std::string& arg : args) command += " " + quoted(arg);
+  const std::string text = capture(command + "; echo \"\n$?\"");
+  // The last line is the exit code; before it, the program's own output.
+  const std::size_t codeLine = text.rfind('\n', text.size() - 2);
+  RunResult result;
+  result.exitCode = std::stoi(text.substr(codeLine + 1));
+  result.stdoutText = withLineFeeds(text.substr(0, codeLine), "standard output");
+  for (auto [file, exists, text] : {std::tuple{".out", &result.outExists, &result.out},
+                                    std::tuple{".err", &result.errExists, &result.err}}) {
+    *exists = !job.empty() && pathExists(job.string() + file);
+    if (*exists) *text = withLineFeeds(readFile(job.string() + file), file);
+  }
+  return result;
+}
+// Writes `jobText` to dir/job, removes the .out and .err of any earlier run
+// (they must not pass for this run's), and runs the mode on it.
+inline RunResult runJob(const std::string& mode, const ScratchDir& dir, const std::string& jobText,
+                        const RunOptions& options = {}) {
+  const fs::path job = dir / "job";
+  writeFile(job, jobText);
+  fs::remove(job.string() + ".out");
+  fs::remove(job.string() + ".err");
+  if (options.unprivileged) fs::permissions(job, fs::perms::all);
+  return runProgram({mode, jobPath(job)}, job, options);
+}
 
 // A FUSE file system of the tests (support/faultfs.py) over a backing
 // directory, mounted for the object's life. `options` are faultfs.py's.
 class FaultFileSystem {
  public:
-  FaultFileSystem(const fs::path& backing, const fs::path& mountPoint, const std::string& options);
-  ~FaultFileSystem();
+  FaultFileSystem(const fs::path& backing, const fs::path& mountPoint, const std::string& options)
+      : mountPoint(mountPoint) {
+    fs::create_directories(backing);
+    fs::create_directories(mountPoint);
+    shell("/usr/bin/python3 " + quoted(FAULT_FILE_SYSTEM_SCRIPT) + " " + quoted(backing.string()) + " " +
+          quoted(mountPoint.string()) + " " + options + " > /dev/null 2>&1 &");
+    for (int wait = 0; wait < 100 && !isMounted; ++wait) {
+      isMounted = readFile("/proc/self/mounts").find(" " + mountPoint.string() + " fuse") != std::string::npos;
+      if (!isMounted) shell("sleep 0.05");
+    }
+  }
+  ~FaultFileSystem() {
+    if (isMounted) shell("umount " + quoted(mountPoint.string()));
+  }
   FaultFileSystem(const FaultFileSystem&) = delete;
   FaultFileSystem& operator=(const FaultFileSystem&) = delete;
   bool mounted() const { return isMounted; }

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/ZipSupport.h"
+#include "support/TestSupport.h"
 
 using namespace testsupport;
 
 TEST(EngineLibrary, RefusesWhatIsNoLibraryOrAnEngineOfAnotherConventionAndElseFindsTheInstalledOne) {
   ScratchDir dir;
-  const fs::path archive = ziptest::makeArchive(dir, "mixed");
-  writeFile(dir / "job", ziptest::zipParameter(archive));
+  const fs::path archive = makeArchive(dir, "mixed");
+  writeFile(dir / "job", zipParameter(archive));
   writeFile(dir / "not-a-library/7z.so", "not a shared library");
   // The fakes end the process when called: refusing must happen before.
   for (const fs::path& library : {dir / "not-a-library/7z.so", fs::path(OLD_CONVENTION_ENGINE),
