@@ -7,12 +7,16 @@ cd "$(dirname "$0")/.."
 # --windows: the same nine modes on the Windows build under Wine, each result
 # compared with the Linux build's.
 [ "${1:-}" = "--windows" ] && exec scripts/windows-smoke.sh
-scripts/setup.sh || exit 1
-cmake -S . -B build -DRAZADEDEZUZEV_TESTS=ON >/dev/null || exit 1
-cmake --build build -j"$(nproc)" --target razadedezuzev >/dev/null || exit 1
+# RAZADEDEZUZEV_PROGRAM: run that program (an installed one, say) instead of
+# building build/razadedezuzev; RAZADEDEZUZEV_DEMO_DIR: work there, not in build/demo.
+if [ -z "${RAZADEDEZUZEV_PROGRAM:-}" ]; then
+  scripts/setup.sh || exit 1
+  cmake -S . -B build -DRAZADEDEZUZEV_TESTS=ON >/dev/null || exit 1
+  cmake --build build -j"$(nproc)" --target razadedezuzev >/dev/null || exit 1
+fi
 
-program="$PWD/build/razadedezuzev"
-work="$PWD/build/demo"
+program="${RAZADEDEZUZEV_PROGRAM:-$PWD/build/razadedezuzev}"
+work="${RAZADEDEZUZEV_DEMO_DIR:-$PWD/build/demo}"
 rm -rf "$work" && mkdir -p "$work"
 cp -r samples/incoming "$work/incoming"
 tab=$'\t'
