@@ -10,7 +10,8 @@ include(GNUInstallDirs)
 
 install(TARGETS razadedezuzev RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md"
+        PATTERN "TEAM_NOTES.md" EXCLUDE)  # notes for the developers
 
 if(NOT WIN32)
   # The manual page is installed compressed, as man(1) and Debian expect.
