@@ -24,12 +24,12 @@ BUILD = os.path.join(ROOT, "build-mutants")
 # (name, file below src/, original text, mutated text)
 MUTANTS = [
     # platform
-    ("create-new-truncates", "platform/posix/File.cpp",
-     "O_WRONLY | O_CREAT | O_EXCL, 0666), file);", "O_WRONLY | O_CREAT | O_TRUNC, 0666), file);"),
+    ("no-unnamed-files-no-copy", "platform/posix/File.cpp",
+     "  if (!lacksUnnamedFiles(errno)) return errnoCode();\n", "  return errnoCode();\n"),
     ("pipe-opened-as-source", "platform/posix/File.cpp",
      "  if (!S_ISREG(info.st_mode)) {", "  if (S_ISDIR(info.st_mode)) {"),
     ("temporary-name-left", "platform/posix/File.cpp",
-     "  discardTemporaryFile(file);\n  return error;", "  return error;"),
+     "    ::unlink(posix::toNativePath(file.temporaryPath).c_str());\n", ""),
     ("mkdir-error-ignored", "platform/posix/FileSystem.cpp",
      "  if (errno != ENOENT) return errnoCode();\n  const std::size_t slash",
      "  if (errno != ENOENT) return {};\n  const std::size_t slash"),
@@ -96,8 +96,6 @@ MUTANTS = [
      "if (durable && published > 0 && !syncNames(published, failure)) failedAt = 0;", ""),
     ("line-of-failed-publication", "transfer/Publisher.cpp",
      "  failedAt = std::min(failedAt, published);\n", ""),
-    ("other-type-taken-for-stored-file", "transfer/FileCopyCommand.cpp",
-     "    if (status.type != platform::FileType::Missing) {", "    if (false) {"),
     ("digest-digit-wrong", "transfer/Digest.cpp",
      "text[2 * i + 1] = kDigits[digest[i] & 0xF];", "text[2 * i + 1] = kDigits[digest[i] >> 4];"),
     ("chunk-not-hashed", "transfer/FileCopyCommand.cpp",

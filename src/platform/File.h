@@ -48,11 +48,6 @@ using UniqueFile = UniqueHandle<FileHandleTraits>;
 std::error_code openFileForRead(std::u16string_view path, UniqueFile& file,
                                 std::uint64_t* size = nullptr);
 
-// Creates a file that must not exist yet, for writing, shared with no one.
-// Never truncates or replaces anything: an existing name of any kind fails
-// with std::errc::file_exists.
-std::error_code createNewFile(std::u16string_view path, UniqueFile& file);
-
 // Creates the file or empties an existing one, for writing: the result and
 // error files, which each run writes anew.
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file);

@@ -1,10 +1,10 @@
 // Preloaded into the program by the end-to-end tests (LD_PRELOAD): at an
 // exact moment named by the environment, the process crashes, or its reads
-// start to fail. A crash loses what a power cut would: the data that no sync
-// reached is cut off every file the process wrote, while every name it
-// created stays (the harshest order a file system may choose); then the
-// process dies with SIGKILL. It lands at that very moment, however fast the
-// run goes.
+// start to fail. A crash loses what a power cut may: the data that no sync
+// reached is cut off every file the process wrote, and every name it gave
+// (by link, linkat or renameat2) that no sync of its directory or file
+// system reached is gone; then the process dies with SIGKILL. It lands at
+// that very moment, however fast the run goes.
 //
 //   RAZADEDEZUZEV_TEST_KILL_AFTER_BYTES=N  once N bytes have been written,
 //                                          all files together, by write or
@@ -12,6 +12,9 @@
 //                                          crosses N is cut at N)
 //   RAZADEDEZUZEV_TEST_KILL_BEFORE_LINK=K  instead of giving the K-th name
 //   RAZADEDEZUZEV_TEST_KILL_AFTER_LINK=K   right after giving the K-th name
+//   RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC=1
+//                                          right after the result file (a
+//                                          name ending in .out) is synced
 //   RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES=N
 //                                          every read fails with EIO once N
 //                                          bytes have been read
@@ -20,6 +23,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -30,7 +34,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -62,8 +68,32 @@ void noteWrite(int descriptor) {
   writtenFiles().try_emplace({info.st_dev, info.st_ino}, Written{::dup(descriptor), info.st_size, info.st_dev});
 }
 
-// What a sync reached: all of the file's data (device 0: of `descriptor`),
-// or that of every file on a device.
+// Every name given, with the directory it is in (device and inode) and
+// whether a sync has reached it.
+struct Name {
+  std::string path;
+  dev_t device;
+  ino_t directory;
+  bool synced;
+};
+std::vector<Name>& givenNames() {
+  static auto* names = new std::vector<Name>();
+  return *names;
+}
+
+void noteName(int directory, const char* path) {
+  const std::string name = path;
+  const std::size_t slash = name.rfind('/');
+  struct stat parent {};
+  if (directory != AT_FDCWD || path[0] != '/' ||
+      ::stat(slash == 0 ? "/" : name.substr(0, slash).c_str(), &parent) != 0) {
+    std::abort();  // the program names files by absolute paths
+  }
+  givenNames().push_back({name, parent.st_dev, parent.st_ino, false});
+}
+
+// What a sync reached: all of the file's data, or that of every file on a
+// device; the names in a directory synced, or all names on a device.
 void noteSync(int descriptor, bool wholeDevice) {
   struct stat info {};
   if (::fstat(descriptor, &info) != 0) return;
@@ -72,12 +102,26 @@ void noteSync(int descriptor, bool wholeDevice) {
     struct stat current {};
     if (::fstat(file.descriptor, &current) == 0) file.synced = current.st_size;
   }
+  for (Name& name : givenNames()) {
+    if (name.device == info.st_dev && (wholeDevice || (S_ISDIR(info.st_mode) && name.directory == info.st_ino))) {
+      name.synced = true;
+    }
+  }
 }
 
 [[noreturn]] void crash() {
   for (auto& [key, file] : writtenFiles()) ::ftruncate(file.descriptor, file.synced);
+  for (const Name& name : givenNames()) {
+    if (!name.synced) ::unlink(name.path.c_str());
+  }
   ::raise(SIGKILL);
   std::abort();
+}
+
+bool isResultFile(int descriptor) {
+  char path[4096];
+  const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), path, sizeof path);
+  return length > 4 && std::string(path, static_cast<std::size_t>(length)).ends_with(".out");
 }
 
 std::uint64_t beforeLink() {
@@ -156,12 +200,14 @@ extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* t
 }
 
 // A sync that worked: of the file, or of everything on its file system.
-#define SYNC_FUNCTION(name, wholeDevice)                       \
-  extern "C" int name(int descriptor) {                        \
-    static const auto real = next<int (*)(int)>(#name);        \
-    const int result = real(descriptor);                       \
-    if (result == 0) noteSync(descriptor, wholeDevice);        \
-    return result;                                             \
+#define SYNC_FUNCTION(name, wholeDevice)                                                     \
+  extern "C" int name(int descriptor) {                                                      \
+    static const auto real = next<int (*)(int)>(#name);                                      \
+    static const bool killAfterResults = setting("RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC") != 0; \
+    const int result = real(descriptor);                                                     \
+    if (result == 0) noteSync(descriptor, wholeDevice);                                      \
+    if (result == 0 && killAfterResults && isResultFile(descriptor)) crash();                \
+    return result;                                                                           \
   }
 SYNC_FUNCTION(fdatasync, false)
 SYNC_FUNCTION(fsync, false)
@@ -171,6 +217,7 @@ extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, cons
   static const auto realLinkat = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   const std::uint64_t number = beforeLink();
   const int result = realLinkat(fromDirectory, from, toDirectory, to, flags);
+  if (result == 0) noteName(toDirectory, to);
   afterLink(number);
   return result;
 }
@@ -179,6 +226,7 @@ extern "C" int link(const char* from, const char* to) {
   static const auto realLink = next<int (*)(const char*, const char*)>("link");
   const std::uint64_t number = beforeLink();
   const int result = realLink(from, to);
+  if (result == 0) noteName(AT_FDCWD, to);
   afterLink(number);
   return result;
 }
@@ -188,6 +236,7 @@ extern "C" int renameat2(int fromDirectory, const char* from, int toDirectory, c
   static const auto realRename = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   const std::uint64_t number = beforeLink();
   const int result = realRename(fromDirectory, from, toDirectory, to, flags);
+  if (result == 0) noteName(toDirectory, to);
   afterLink(number);
   return result;
 }

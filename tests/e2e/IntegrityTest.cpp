@@ -24,27 +24,34 @@ class OnUserSpaceFileSystem : public ::testing::TestWithParam<WritingMode> {
   fs::path backing = workspace.scratch() / "backing";
 };
 
-// The file system takes every write but reports the quota when the file is
-// synced or closed: the second record fails, nothing of it remains, and the
-// first is published and reported.
-TEST_P(OnUserSpaceFileSystem, AQuotaReportedOnlyAtSyncOrCloseFailsTheRecord) {
-  if (GetParam().source == Source::Store) GTEST_SKIP() << "its sources live where the quota would be";
+// File systems that fail late: one that takes every write but reports the
+// quota when the file is synced or closed, and one that cannot give the name
+// (EIO). The second record fails, nothing of it remains, and the first is
+// published and reported.
+TEST_P(OnUserSpaceFileSystem, AFailureAtSyncOrNamingFailsTheRecordAndLeavesNothing) {
   workspace.writeJob();
-  const FaultFileSystem quota(backing, targets, "--quota 100000");
-  ASSERT_TRUE(quota.mounted());
-  const RunResult run = workspace.run();
   const Item& failed = workspace.items()[1];
-  EXPECT_EQ(run.outcome(), outcome(2, workspace.resultLines(1), "failed to sync file: " + workspace.destinationOf(failed).string() +
-                                                                   ": Disk quota exceeded\n\n" +
-                                                                   workspace.copyFailedLine(failed) + GetParam().failureLine()));
-  EXPECT_EQ(readFile(workspace.destinationOf(workspace.items()[0])), "small");
-  EXPECT_EQ(snapshotTree(backing).size(), 1u);
+  const std::string destination = workspace.destinationOf(failed).string();
+  const std::pair<std::string, std::string> cases[] = {
+      {"--quota 100000", "failed to sync file: " + destination + ": Disk quota exceeded\n"},
+      {"--eio " + workspace.destinationOf(failed).filename().string(),
+       "failed to publish file: " + destination + ": Input/output error\n"}};
+  for (const auto& [options, message] : cases) {
+    fs::remove_all(backing);
+    {
+      const FaultFileSystem failing(backing, targets, options);
+      ASSERT_TRUE(failing.mounted());
+      EXPECT_EQ(workspace.run().outcome(), outcome(2, workspace.resultLines(1), message + "\n" + workspace.copyFailedLine(failed) +
+                                                                                     GetParam().failureLine()));
+      EXPECT_EQ(readFile(workspace.destinationOf(workspace.items()[0])), "small");
+    }
+    EXPECT_EQ(snapshotTree(backing).size(), 1u) << options;
+  }
 }
 
 // Without hard links, publication falls back to a rename that never
 // replaces, or to creating the name exclusively and copying into it.
 TEST_P(OnUserSpaceFileSystem, FilesArePublishedWholeWithoutHardLinks) {
-  if (GetParam().source == Source::Store) GTEST_SKIP() << "its sources live where the file system would be";
   workspace.writeJob();
   const FaultFileSystem noLinks(backing, targets, "--no-link");
   ASSERT_TRUE(noLinks.mounted());

@@ -1,7 +1,7 @@
-// Every mode that writes files, crashed at many points of a long job (the
-// data no sync reached is lost, names stay; see FaultPoint.cpp): after a
-// given number of bytes written, and right before and right after a file
-// gets its name. After every crash each destination is absent or whole, no
+// Every mode that writes files, crashed at many points of a long job (data
+// and names that no sync reached are lost; see FaultPoint.cpp): after a
+// given number of bytes written, right before and right after a file gets
+// its name, and once the result file is synced. After every crash each destination is absent or whole, no
 // other file is there, the one there before is untouched, the result lines
 // that reached the result file name whole files, and running the job again
 // completes it.
@@ -84,6 +84,7 @@ TEST_P(CrashedRun, LeavesEveryDestinationWholeOrAbsentAndARerunCompletesTheJob) 
     points.emplace_back("RAZADEDEZUZEV_TEST_KILL_BEFORE_LINK", link);
     points.emplace_back("RAZADEDEZUZEV_TEST_KILL_AFTER_LINK", link);
   }
+  points.emplace_back("RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC", 1);  // all reported
 
   for (const auto& [setting, value] : points) {
     SCOPED_TRACE(setting + "=" + std::to_string(value));

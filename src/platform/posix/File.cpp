@@ -164,11 +164,6 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file, std:
   return {};
 }
 
-std::error_code createNewFile(std::u16string_view path, UniqueFile& file) {
-  thread_local std::string native;
-  return adopt(openFile(posix::toNativePath(path, native), O_WRONLY | O_CREAT | O_EXCL, 0666), file);
-}
-
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file) {
   const std::string native = posix::toNativePath(path);
   return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), file);

@@ -136,18 +136,6 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file, std:
   return {};
 }
 
-std::error_code createNewFile(std::u16string_view path, UniqueFile& file) {
-  const std::wstring native = nativePath(path);
-  const HANDLE handle = createFile(native, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    file.reset();
-    return win32Error(refusalOfExistingName(error, native));
-  }
-  file.reset(fromHandle(handle));
-  return {};
-}
-
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file) {
   // Shared as a C runtime stream opened with "w" shares it: the caller may
   // read the file while it is being written.
