@@ -6,7 +6,7 @@
 #include "base/PathUtil.h"
 #include "base/TextEncoding.h"
 #include "platform/Utf.h"
-#include "support/LogCapture.h"
+#include "support/TestSupport.h"
 
 using namespace RazaDedeZuzev;
 using testsupport::readFile;

@@ -57,7 +57,7 @@ std::string sourceFailed(const Workspace& workspace, const Item& item, const std
 // Puts the fault in place for the failing record and says what the run must
 // report. Faults of rights need a run without root's privileges.
 Expectation arrange(const std::string& fault, const Workspace& workspace) {
-  const Item& failing = workspace.items()[2];
+  const Item& failing = workspace.items[2];
   const fs::path target = workspace.destinationOf(failing).parent_path();
   const fs::path source = workspace.sourceOf(failing);
   Expectation expected;
@@ -78,7 +78,7 @@ Expectation arrange(const std::string& fault, const Workspace& workspace) {
     // A plain copy does not look at the directory's creation: the open that
     // follows fails and tells.
     shell("mkdir -p " + quoted(target.parent_path().string()) + " && chmod a-w " + quoted(target.parent_path().string()));
-    expected.error = !workspace.mode().intoStore ? openFailed(workspace, failing, "No such file or directory")
+    expected.error = !workspace.mode.intoStore ? openFailed(workspace, failing, "No such file or directory")
                      : workspace.readsArchive()   ? "createDirectoryRecursively failed for" + target.string() + "/\n"
                                                   : "createDirectoryRecursively failed for " + target.string() + "/\n";
   } else if (fault == "UnreadableSource") {
@@ -100,12 +100,12 @@ class FaultInWritingMode : public ::testing::TestWithParam<std::tuple<WritingMod
 TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothingElse) {
   const auto& [mode, fault] = GetParam();
   const Workspace workspace(mode, jobItems());
-  const std::vector<Item>& items = workspace.items();
+  const std::vector<Item>& items = workspace.items;
   writeFile(workspace.destinationOf(items[1]), "was here before");
   ageFile(workspace.destinationOf(items[1]));
   workspace.writeJob();
   const Expectation expected = arrange(fault, workspace);
-  const TreeSnapshot before = snapshotTree(workspace.scratch().path());
+  const TreeSnapshot before = snapshotTree(workspace.dir.path());
 
   const RunResult run = workspace.run(expected.options);
 
@@ -117,7 +117,7 @@ TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothing
   // destination and no temporary file, plain copies included.
   const fs::path first = workspace.destinationOf(items[0]);
   const std::set<fs::path> mayBeNew{workspace.job().string() + ".out", workspace.job().string() + ".err", first};
-  const TreeSnapshot after = snapshotTree(workspace.scratch().path());
+  const TreeSnapshot after = snapshotTree(workspace.dir.path());
   for (const auto& [path, state] : before) EXPECT_TRUE(after.contains(path) && after.at(path) == state) << path;
   for (const auto& [path, state] : after) EXPECT_TRUE(before.contains(path) || mayBeNew.contains(path)) << path;
   EXPECT_EQ(pathExists(first) ? readFile(first) : "", expected.completed > 0 ? items[0].bytes : "");
@@ -141,7 +141,7 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   RunOptions fewDescriptors;
   fewDescriptors.descriptorLimit = 5;  // none left for the first destination
   EXPECT_EQ(workspace.run(fewDescriptors).outcome(),
-            outcome(2, "", openFailed(workspace, workspace.items()[0], "Too many open files") + mode.failureLine()));
+            outcome(2, "", openFailed(workspace, workspace.items[0], "Too many open files") + mode.failureLine()));
 
   if (!mode.writesResultLines) return;
   std::vector<Item> many;
@@ -153,7 +153,7 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   const RunResult run = full.run(smallFiles);
   EXPECT_EQ(run.outcome(), outcome(2, full.resultLines(many.size()).substr(0, 4096),
                                    "failed to write file: " + full.job().string() + ".out\n" + mode.failureLine()));
-  for (const Item& item : full.items()) EXPECT_EQ(readFile(full.destinationOf(item)), item.bytes);
+  for (const Item& item : full.items) EXPECT_EQ(readFile(full.destinationOf(item)), item.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWritingMode, RunLimits, ::testing::ValuesIn(writingModes()), testName);

@@ -2,7 +2,7 @@
 // exact moment named by the environment, the process crashes, or its reads
 // start to fail. A crash loses what a power cut may: the data that no sync
 // reached is cut off every file the process wrote, and every name it gave
-// (by link, linkat or renameat2) that no sync of its directory or file
+// (by link or linkat) that no sync of its directory or file
 // system reached is gone; then the process dies with SIGKILL. It lands at
 // that very moment, however fast the run goes.
 //
@@ -19,11 +19,10 @@
 //                                          every read fails with EIO once N
 //                                          bytes have been read
 //
-// Names are counted as calls of link, linkat and renameat2, 1 for the first.
+// Names are counted as calls of link and linkat, 1 for the first.
 
 #include <dlfcn.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -81,14 +80,11 @@ std::vector<Name>& givenNames() {
   return *names;
 }
 
-void noteName(int directory, const char* path) {
+// The program gives names by absolute paths.
+void noteName(const char* path) {
   const std::string name = path;
-  const std::size_t slash = name.rfind('/');
   struct stat parent {};
-  if (directory != AT_FDCWD || path[0] != '/' ||
-      ::stat(slash == 0 ? "/" : name.substr(0, slash).c_str(), &parent) != 0) {
-    std::abort();  // the program names files by absolute paths
-  }
+  if (::stat(name.substr(0, name.rfind('/') + 1).c_str(), &parent) != 0) std::abort();
   givenNames().push_back({name, parent.st_dev, parent.st_ino, false});
 }
 
@@ -217,7 +213,7 @@ extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, cons
   static const auto realLinkat = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   const std::uint64_t number = beforeLink();
   const int result = realLinkat(fromDirectory, from, toDirectory, to, flags);
-  if (result == 0) noteName(toDirectory, to);
+  if (result == 0) noteName(to);
   afterLink(number);
   return result;
 }
@@ -226,17 +222,7 @@ extern "C" int link(const char* from, const char* to) {
   static const auto realLink = next<int (*)(const char*, const char*)>("link");
   const std::uint64_t number = beforeLink();
   const int result = realLink(from, to);
-  if (result == 0) noteName(AT_FDCWD, to);
-  afterLink(number);
-  return result;
-}
-
-extern "C" int renameat2(int fromDirectory, const char* from, int toDirectory, const char* to,
-                         unsigned flags) {
-  static const auto realRename = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-  const std::uint64_t number = beforeLink();
-  const int result = realRename(fromDirectory, from, toDirectory, to, flags);
-  if (result == 0) noteName(toDirectory, to);
+  if (result == 0) noteName(to);
   afterLink(number);
   return result;
 }

@@ -20,8 +20,8 @@ std::vector<Item> twoItems() {
 class OnUserSpaceFileSystem : public ::testing::TestWithParam<WritingMode> {
  protected:
   Workspace workspace{GetParam(), twoItems()};
-  fs::path targets = workspace.scratch() / (GetParam().intoStore ? "store" : "out");
-  fs::path backing = workspace.scratch() / "backing";
+  fs::path targets = workspace.dir / (GetParam().intoStore ? "store" : "out");
+  fs::path backing = workspace.dir / "backing";
 };
 
 // File systems that fail late: one that takes every write but reports the
@@ -30,7 +30,7 @@ class OnUserSpaceFileSystem : public ::testing::TestWithParam<WritingMode> {
 // published and reported.
 TEST_P(OnUserSpaceFileSystem, AFailureAtSyncOrNamingFailsTheRecordAndLeavesNothing) {
   workspace.writeJob();
-  const Item& failed = workspace.items()[1];
+  const Item& failed = workspace.items[1];
   const std::string destination = workspace.destinationOf(failed).string();
   const std::pair<std::string, std::string> cases[] = {
       {"--quota 100000", "failed to sync file: " + destination + ": Disk quota exceeded\n"},
@@ -43,7 +43,7 @@ TEST_P(OnUserSpaceFileSystem, AFailureAtSyncOrNamingFailsTheRecordAndLeavesNothi
       ASSERT_TRUE(failing.mounted());
       EXPECT_EQ(workspace.run().outcome(), outcome(2, workspace.resultLines(1), message + "\n" + workspace.copyFailedLine(failed) +
                                                                                      GetParam().failureLine()));
-      EXPECT_EQ(readFile(workspace.destinationOf(workspace.items()[0])), "small");
+      EXPECT_EQ(readFile(workspace.destinationOf(workspace.items[0])), "small");
     }
     EXPECT_EQ(snapshotTree(backing).size(), 1u) << options;
   }
@@ -56,14 +56,14 @@ TEST_P(OnUserSpaceFileSystem, FilesArePublishedWholeWithoutHardLinks) {
   const FaultFileSystem noLinks(backing, targets, "--no-link");
   ASSERT_TRUE(noLinks.mounted());
   EXPECT_EQ(workspace.run().outcome(), outcome(0, workspace.resultLines(2), ""));
-  for (const Item& item : workspace.items()) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
+  for (const Item& item : workspace.items) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
   EXPECT_EQ(snapshotTree(backing).size(), 2u);
 }
 
 // A name taken by what is not a regular file is no copy made earlier.
 TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord) {
   workspace.writeJob();
-  const fs::path taken = workspace.destinationOf(workspace.items()[1]);
+  const fs::path taken = workspace.destinationOf(workspace.items[1]);
   fs::create_directories(taken.parent_path());
   for (const char* take : {"mkdir", "mkfifo", "ln -s nowhere", "python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])'"}) {
     std::error_code ignored;
@@ -73,7 +73,7 @@ TEST_P(OnUserSpaceFileSystem, ANameTakenByAnythingButARegularFileFailsTheRecord)
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.starts_with("destination is not a regular file: " + taken.string() + "\n")) << run.err;
     EXPECT_EQ(run.out, workspace.resultLines(1));
-    fs::remove(workspace.destinationOf(workspace.items()[0]));
+    fs::remove(workspace.destinationOf(workspace.items[0]));
   }
 }
 

@@ -37,10 +37,10 @@ std::vector<Item> jobItems() {
 class CrashedRun : public ::testing::TestWithParam<WritingMode> {
  protected:
   Workspace workspace{GetParam(), jobItems()};
-  const std::vector<Item>& items = workspace.items();
+  const std::vector<Item>& items = workspace.items;
   fs::path existingFile = workspace.destinationOf(items[kExisting]);
   FileState existingState;
-  fs::path targets = workspace.scratch() / (GetParam().intoStore ? "store" : "out");
+  fs::path targets = workspace.dir / (GetParam().intoStore ? "store" : "out");
 
   // No destination but the file an earlier job made.
   void resetTargets() {

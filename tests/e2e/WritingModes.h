@@ -54,12 +54,16 @@ struct Item {
   std::string bytes;
 };
 
-class Workspace {
- public:
-  Workspace(const WritingMode& mode, std::vector<Item> items) : writingMode(mode), jobItems(std::move(items)) {
+struct Workspace {
+  const ScratchDir dir;
+  const WritingMode mode;
+  const std::vector<Item> items;
+  std::vector<std::string> digests;  // of each item's bytes
+
+  Workspace(const WritingMode& writingMode, std::vector<Item> jobItems) : mode(writingMode), items(std::move(jobItems)) {
     std::string names;
-    for (std::size_t n = 0; n < jobItems.size(); ++n) {
-      const Item& item = jobItems[n];
+    for (std::size_t n = 0; n < items.size(); ++n) {
+      const Item& item = items[n];
       writeFile(dir / "in" / item.name, item.bytes);
       digests.push_back(md5Hex(dir / "in" / item.name));
       names += " " + quoted(item.name);
@@ -73,25 +77,22 @@ class Workspace {
     fs::create_directories(dir / "out");
   }
 
-  const ScratchDir& scratch() const { return dir; }
-  const std::vector<Item>& items() const { return jobItems; }
-  const WritingMode& mode() const { return writingMode; }
-  bool readsArchive() const { return writingMode.source == Source::Archive; }
+  bool readsArchive() const { return mode.source == Source::Archive; }
   fs::path archive() const { return dir / "zip/archive.zip"; }
   fs::path job() const { return dir / "job"; }
 
   // The file the mode reads the item from (the archive for a zip mode).
   fs::path sourceOf(const Item& item) const {
-    switch (writingMode.source) {
+    switch (mode.source) {
       case Source::BaseDirectory: return dir / "in" / item.name;
-      case Source::OwnDirectories: return dir / "dirs" / std::to_string(&item - jobItems.data()) / item.name;
+      case Source::OwnDirectories: return dir / "dirs" / std::to_string(&item - items.data()) / item.name;
       case Source::Store: return storageDirectoryOf(item) / item.uuid;
       case Source::Archive: return archive();
     }
     return {};
   }
   fs::path destinationOf(const Item& item) const {
-    return writingMode.intoStore ? storageDirectoryOf(item) / item.uuid : dir / "out" / item.name;
+    return mode.intoStore ? storageDirectoryOf(item) / item.uuid : dir / "out" / item.name;
   }
   fs::path storageDirectoryOf(const Item& item) const {
     return dir / "store" / item.uuid.substr(0, 2) / item.uuid.substr(2, 2);
@@ -100,8 +101,8 @@ class Workspace {
   // The output of a run whose first `count` items completed.
   std::string resultLines(std::size_t count) const {
     std::string lines;
-    for (std::size_t n = 0; n < count && writingMode.writesResultLines; ++n) {
-      lines += resultLine(jobItems[n].uuid, jobItems[n].bytes.size(), digests[n]);
+    for (std::size_t n = 0; n < count && mode.writesResultLines; ++n) {
+      lines += resultLine(items[n].uuid, items[n].bytes.size(), digests[n]);
     }
     return lines;
   }
@@ -115,30 +116,24 @@ class Workspace {
   // Writes the job file; a run of the mode then works on all items.
   void writeJob() const {
     const std::string store = dir.job("store");
-    std::string text = writingMode.source == Source::BaseDirectory ? line({"input_base_dir_path", dir.job("in")}) : "";
+    std::string text = mode.source == Source::BaseDirectory ? line({"input_base_dir_path", dir.job("in")}) : "";
     if (readsArchive()) text += zipParameter(archive());
-    if (!writingMode.intoStore) text += line({"output_base_dir_path", dir.job("out")});
-    for (std::size_t n = 0; n < jobItems.size(); ++n) {
-      const Item& item = jobItems[n];
-      text += writingMode.source == Source::OwnDirectories
+    if (!mode.intoStore) text += line({"output_base_dir_path", dir.job("out")});
+    for (std::size_t n = 0; n < items.size(); ++n) {
+      const Item& item = items[n];
+      text += mode.source == Source::OwnDirectories
                   ? line({"file", item.uuid, dir.job("dirs/" + std::to_string(n)), item.name, store, "1"})
               : !readsArchive()       ? line({"file", item.uuid, item.name, store, "1"})
-              : writingMode.intoStore ? line({"file", item.uuid, item.name, item.name, store, "1"})
+              : mode.intoStore ? line({"file", item.uuid, item.name, item.name, store, "1"})
                                       : line({"file", item.uuid, item.name, item.name});
     }
     writeFile(job(), text);
   }
   RunResult run(const RunOptions& options = {}) const {
-    return runProgram({writingMode.word, jobPath(job())}, job(), options);
+    return runProgram({mode.word, jobPath(job())}, job(), options);
   }
   // Opens the whole tree to the unprivileged user of the tests.
   void openToEveryone() const { shell("chmod -R a+rwX " + quoted(dir.path().string())); }
-
- private:
-  ScratchDir dir;
-  WritingMode writingMode;
-  std::vector<Item> jobItems;
-  std::vector<std::string> digests;  // of each item's bytes
 };
 
 // Every regular file below a directory, with its bytes and time stamp, so

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "job/LineReader.h"
-#include "support/LogCapture.h"
+#include "support/TestSupport.h"
 
 using namespace RazaDedeZuzev;
 using testsupport::captureLog;

@@ -32,7 +32,7 @@ class StoreJob : public ::testing::Test {
   ScratchDir dir;
   fs::path in = dir / "in";
   fs::path store = dir / "store";
-  fs::path out = dir / "out";
+  fs::path out = dir / "sub/out";
 
   std::string record(const std::string& uuid, const std::string& name, int type = 1) {
     return line({"file", uuid, name, jobPath(store), std::to_string(type)});
@@ -83,7 +83,7 @@ TEST_F(StoreJob, RecordsTheLayoutCannotPlaceFailTheMode) {
       {"abc", storeRoot, "3", "uuid \"abc\" is too short for storage_type \"3\" (the store layout needs 6 characters)\n"},
       {"abcdef", "", "1", kEmptyCell + "empty private_resource_dir_path for uuid \"abcdef\"\n"},
       // A uuid that would place the file elsewhere, out of the store even.
-      {"..//../../../x", storeRoot, "1", "invalid uuid \"..//../../../x\": not a file name\n"},
+      {"..//x", jobPath(dir / "deep/er/store"), "1", "invalid uuid \"..//x\": not a file name\n"},
       {"ab..cdef", storeRoot, "3", "invalid uuid \"ab..cdef\": not a file name\n"},
   };
   for (const Case& c : cases) {
@@ -110,7 +110,7 @@ TEST_F(StoreJob, ANameThatWouldLeaveItsBaseDirectoryFailsTheRecord) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.starts_with("file_name \"") && run.err.find("\" leaves its base directory\n") != std::string::npos) << run.err;
   }
-  EXPECT_FALSE(pathExists(store) || pathExists(dir.path().parent_path() / "escaped.txt"));
+  EXPECT_FALSE(pathExists(store) || pathExists(dir / "escaped.txt"));
 }
 
 TEST(TestFileExistence, ReportsExistingRegularFilesInRecordOrder) {

@@ -16,12 +16,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "base/Logger.h"
 
 namespace testsupport {
 
@@ -289,5 +292,17 @@ class FaultFileSystem {
   fs::path mountPoint;
   bool isMounted = false;
 };
+
+// Collects what the Logger writes while `action` runs, by attaching a scratch
+// error file the way a run does.
+inline std::string captureLog(const std::function<void()>& action) {
+  ScratchDir dir;
+  RazaDedeZuzev::Logger::GetInstance().errorFilePath = (dir / "log.err").u16string();
+  {
+    RazaDedeZuzev::AutoCloseLogger guard;
+    action();
+  }
+  return readFile(dir / "log.err");
+}
 
 }  // namespace testsupport

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/LogCapture.h"
+#include "support/TestSupport.h"
 
 using namespace testsupport;
 using namespace RazaDedeZuzev;
