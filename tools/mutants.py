@@ -112,6 +112,8 @@ MUTANTS = [
      "entriesByName.try_emplace(listed.name, std::move(listed));"),
     ("own-stop-taken-for-failure", "zip/engine/SequentialOutStreams.cpp",
      "  stoppedWhenFull = true;\n", ""),
+    ("encrypted-item-tried", "zip/ZipArchive.cpp",
+     "  if (ItemReader(state).IsEncrypted(state.selectedIndex)) {", "  if (false) {"),
     ("old-engine-accepted", "zip/engine/SevenZipEngine.cpp",
      "return known && convention == kConventionWithoutVirtualDestructor;", "return true;"),
     ("crc-error-misnamed", "zip/engine/ArchiveExtractCallback.cpp",

@@ -65,6 +65,11 @@ class ItemReader {
     return true;
   }
 
+  bool IsEncrypted(std::uint32_t index) {
+    std::u16string method;
+    return readProperty(index, kpidMethod, readTextValue, method) && namesEncryptionMethod(method);
+  }
+
  private:
   template <typename Result>
   bool readProperty(std::uint32_t index, PROPID property,
@@ -89,6 +94,14 @@ HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream>
   std::uint32_t count = 0;
   state.inArchive->GetNumberOfItems(&count);
   if (state.selectedIndex >= count) return E_FAIL;
+  // Without its password an encrypted item cannot be read: it gets the
+  // verdict the engine gives a wrong password, without the engine's risk of
+  // taking the empty password for the right one.
+  if (ItemReader(state).IsEncrypted(state.selectedIndex)) {
+    operationResult = kOperationWrongPassword;
+    reportItemVerdict(operationResult);
+    return S_OK;
+  }
 
   const auto callback = makeEngineObject<ArchiveExtractCallback>(std::move(stream), &operationResult);
   const std::uint32_t indices[] = {state.selectedIndex};

@@ -68,14 +68,36 @@ def damage(kind, path):
 ENCRYPTING = {"zipcrypto": ["zip", "-q", "-P", "secret"], "aes": ["7z", "a", "-bd", "-tzip", "-psecret", "-mem=AES256"]}
 
 
+def empty_password_passes_check(path):
+    """Whether the last byte of the encryption header, decrypted with an empty
+    password, equals the check byte (as in the zipfile module)."""
+    with zipfile.ZipFile(path) as archive:
+        info = archive.getinfo("secret.bin")
+        with open(path, "rb") as raw:
+            raw.seek(info.header_offset + 26)
+            name_length, extra_length = int.from_bytes(raw.read(2), "little"), int.from_bytes(raw.read(2), "little")
+            raw.seek(name_length + extra_length, 1)
+            header = raw.read(12)
+    decrypt = zipfile._ZipDecrypter(b"")
+    check = (info._raw_time >> 8) & 0xFF if info.flag_bits & 0x8 else (info.CRC >> 24) & 0xFF
+    return decrypt(header)[11] == check
+
+
 def main(kind, path):
     if kind in ENCRYPTING:
         with tempfile.TemporaryDirectory() as source:
             with open(os.path.join(source, "secret.bin"), "wb") as secret:
                 secret.write(random.Random(42).randbytes(1000))
-            subprocess.run(ENCRYPTING[kind] + [os.path.abspath(path), "secret.bin"], cwd=source, check=True,
-                           stdout=subprocess.DEVNULL)
-        return
+            # The ZipCrypto archive is made until an empty password passes its
+            # check (one time in 256): a reader that tries one would get bytes
+            # that are not the content.
+            while True:
+                if os.path.exists(path):
+                    os.remove(path)
+                subprocess.run(ENCRYPTING[kind] + [os.path.abspath(path), "secret.bin"], cwd=source, check=True,
+                               stdout=subprocess.DEVNULL)
+                if kind != "zipcrypto" or empty_password_passes_check(path):
+                    return
     with zipfile.ZipFile(path, "w") as archive:
         for name, data, attributes, method in KINDS[kind]:
             info = zipfile.ZipInfo(name, (2024, 1, 2, 3, 4, 6))

@@ -5,9 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/Kernel.h"
@@ -15,8 +23,21 @@
 
 namespace RazaDedeZuzev::platform {
 
+// A directory being read. Entries are read in batches, and the statuses
+// that a batch needs (the size of each regular file, what each link and
+// entry of unknown type is) are asked for together: they are most of the
+// cost of listing a tree, and a helper thread takes half of a large batch.
 struct DirectoryState {
+  struct Read {
+    std::string name;
+    unsigned char kind;  // the kernel's d_type
+    struct stat info;
+    int statusError;     // of fstatat, 0 when it worked or was not needed
+  };
   DIR* stream = nullptr;
+  std::vector<Read> batch;
+  std::size_t next = 0;
+  int readError = 0;  // how the stream failed after the batch, 0 at its end
 };
 
 namespace {
@@ -86,11 +107,126 @@ std::error_code adoptDirectory(int descriptor, UniqueDirectory& directory, FileI
   }
   identity.device = static_cast<std::uint64_t>(info.st_dev);
   identity.inode = static_cast<std::uint64_t>(info.st_ino);
-  directory.reset(new DirectoryState{stream});
+  directory.reset(new DirectoryState{stream, {}, 0, 0});
   return {};
 }
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// One task at a time on a second thread, started on first use and kept for
+// the life of the process (it holds no resource but itself). Tasks come
+// every few dozen microseconds while a tree is listed, too often to put the
+// thread to sleep between them: it spins a while before it sleeps, and the
+// caller spins while it waits for the helper's share, which is about as
+// long as its own.
+class HelperThread {
+ public:
+  // The helper, or none on a machine with a single core.
+  static HelperThread* Get() {
+    static HelperThread* const helper = std::thread::hardware_concurrency() > 1 ? new HelperThread : nullptr;
+    return helper;
+  }
+
+  void Start(std::function<void()> work) {
+    task = std::move(work);
+    posted.fetch_add(1, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (sleeping) wake.notify_one();
+  }
+
+  void Wait() {
+    const std::uint64_t target = posted.load(std::memory_order_relaxed);
+    spinWhile([&] { return finished.load(std::memory_order_acquire) != target; });
+    while (finished.load(std::memory_order_acquire) != target) std::this_thread::yield();
+  }
+
+ private:
+  static constexpr auto kSpinTime = std::chrono::milliseconds(2);
+
+  HelperThread() { std::thread([this] { Loop(); }).detach(); }
+
+  template <typename Condition>
+  static void spinWhile(Condition condition) {
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    for (unsigned spins = 1; condition(); ++spins) {
+      if (spins % 256 == 0 && std::chrono::steady_clock::now() > until) return;
+    }
+  }
+
+  void Loop() {
+    for (std::uint64_t done = 0;; finished.store(++done, std::memory_order_release)) {
+      spinWhile([&] { return posted.load(std::memory_order_acquire) == done; });
+      if (posted.load(std::memory_order_acquire) == done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        sleeping = true;
+        wake.wait(lock, [&] { return posted.load(std::memory_order_acquire) != done; });
+        sleeping = false;
+      }
+      task();
+    }
+  }
+
+  std::atomic<std::uint64_t> posted{0}, finished{0};
+  std::function<void()> task;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool sleeping = false;
+};
+
+constexpr std::size_t kBatchSize = 1024;
+// Below this many status queries a batch is not worth sharing; a thread
+// takes this many at a time.
+constexpr std::size_t kSharedStatuses = 48;
+constexpr std::size_t kQueriesTaken = 4;
+
+void queryStatus(int directory, DirectoryState::Read& read) {
+  // Regular files are not links: their own status. Links and unknown
+  // types are followed.
+  const int flags = read.kind == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
+  read.statusError = ::fstatat(directory, read.name.c_str(), &read.info, flags) == 0 ? 0 : errno;
+}
+
+bool needsStatus(unsigned char kind) { return kind == DT_REG || kind == DT_LNK || kind == DT_UNKNOWN; }
+
+// Reads the next batch of entries and their statuses.
+void readBatch(DirectoryState& directory) {
+  directory.batch.clear();
+  directory.next = 0;
+  std::vector<std::size_t> queries;
+  while (directory.batch.size() < kBatchSize) {
+    errno = 0;
+    const dirent* found = ::readdir(directory.stream);
+    if (found == nullptr) {
+      directory.readError = errno;
+      break;
+    }
+    if (isDotOrDotDot(found->d_name)) continue;
+    if (needsStatus(found->d_type)) queries.push_back(directory.batch.size());
+    directory.batch.push_back({found->d_name, found->d_type, {}, 0});
+  }
+  const int descriptor = ::dirfd(directory.stream);
+  // Both threads take the next few queries until none are left, so that
+  // neither waits long for the other.
+  std::atomic<std::size_t> taken{0};
+  const auto queryRest = [&](int from) {
+    for (std::size_t first; (first = taken.fetch_add(kQueriesTaken)) < queries.size();) {
+      const std::size_t end = std::min(first + kQueriesTaken, queries.size());
+      for (std::size_t i = first; i < end; ++i) queryStatus(from, directory.batch[queries[i]]);
+    }
+  };
+  HelperThread* helper = queries.size() >= kSharedStatuses ? HelperThread::Get() : nullptr;
+  if (helper != nullptr) {
+    helper->Start([&] {
+      // A descriptor of its own: two threads that share one keep taking
+      // the same reference count away from each other.
+      const int own = ::openat(descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      queryRest(own >= 0 ? own : descriptor);
+      if (own >= 0) ::close(own);
+    });
+  }
+  queryRest(descriptor);
+  if (helper != nullptr) helper->Wait();
+}
 
 }  // namespace
 
@@ -266,47 +402,38 @@ std::error_code openSubdirectory(DirectoryHandle parent, std::u16string_view nam
 
 std::error_code readDirectoryEntry(DirectoryHandle directory, DirectoryEntry& entry, bool& atEnd) {
   atEnd = false;
-  for (;;) {
-    errno = 0;
-    const dirent* found = ::readdir(directory->stream);
-    if (found == nullptr) {
-      if (errno != 0) return errnoCode();
+  if (directory->next == directory->batch.size()) {
+    // A failure of the stream is told once the entries read before it are.
+    if (const int failed = std::exchange(directory->readError, 0)) return errnoCode(failed);
+    readBatch(*directory);
+    if (directory->batch.empty()) {
+      if (const int failed = std::exchange(directory->readError, 0)) return errnoCode(failed);
       atEnd = true;
       return {};
     }
-    if (isDotOrDotDot(found->d_name)) continue;
-
-    entry.name.clear();
-    appendUtf8AsUtf16(found->d_name, entry.name);
-    entry.hidden = false;
-    entry.size = 0;
-    entry.statusError.clear();
-
-    // The kernel's type saves a status query for directories and other
-    // kinds; a regular file needs one for its size, and links and unknown
-    // types are followed.
-    if (found->d_type == DT_DIR) {
-      entry.type = FileType::Directory;
-      return {};
-    }
-    if (found->d_type != DT_REG && found->d_type != DT_LNK && found->d_type != DT_UNKNOWN) {
-      entry.type = FileType::Other;
-      return {};
-    }
-    struct stat info {};
-    const int flags = found->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
-    if (::fstatat(::dirfd(directory->stream), found->d_name, &info, flags) != 0) {
-      // Gone since it was read, or a link to nothing: not a file to list.
-      entry.type = FileType::Other;
-      if (!namesNothing(errno)) entry.statusError = errnoCode();
-      return {};
-    }
-    FileStatus status;
-    fill(info, status);
-    entry.type = status.type;
-    entry.size = status.size;
+  }
+  const DirectoryState::Read& read = directory->batch[directory->next++];
+  entry.name.clear();
+  appendUtf8AsUtf16(read.name, entry.name);
+  entry.hidden = false;
+  entry.size = 0;
+  entry.statusError.clear();
+  // The kernel's type saves a status query for directories and other kinds.
+  if (!needsStatus(read.kind)) {
+    entry.type = read.kind == DT_DIR ? FileType::Directory : FileType::Other;
     return {};
   }
+  if (read.statusError != 0) {
+    // Gone since it was read, or a link to nothing: not a file to list.
+    entry.type = FileType::Other;
+    if (!namesNothing(read.statusError)) entry.statusError = errnoCode(read.statusError);
+    return {};
+  }
+  FileStatus status;
+  fill(read.info, status);
+  entry.type = status.type;
+  entry.size = status.size;
+  return {};
 }
 
 }  // namespace RazaDedeZuzev::platform

@@ -1,13 +1,16 @@
 #pragma once
 
 // What the engine talks to during one extraction: it hands the engine the
-// output stream for the item, answers the password question without a
-// password, and reports a damaged or unreadable item.
+// output stream for the item, refuses the password question, and reports a
+// damaged or unreadable item.
 
 #include "zip/engine/CMyUnknownImp.h"
 #include "zip/engine/ComPtr.h"
 
 namespace RazaDedeZuzev::SevenZipArchiveImpl {
+
+// Writes the message for an item's verdict (nothing for success).
+void reportItemVerdict(std::int32_t verdict);
 
 class ArchiveExtractCallback : public IArchiveExtractCallback,
                                public ICryptoGetTextPassword,

@@ -112,6 +112,7 @@ enum : std::int32_t {
   kOperationUnsupportedMethod = 1,
   kOperationDataError = 2,
   kOperationCrcError = 3,
+  kOperationWrongPassword = 9,
 };
 
 // The value holder: a 16-bit type tag, three reserved 16-bit fields, then the
