@@ -35,8 +35,13 @@ Publisher::Publisher(TextWriter* output)
   pending.reserve(capacity);
 }
 
-Publisher::~Publisher() {
-  for (PendingFile& copy : pending) platform::discardTemporaryFile(copy.file);
+Publisher::~Publisher() { discardAll(); }
+
+void Publisher::discardAll() {
+  for (std::vector<PendingFile>* copies : {&pending, &awaitingNames}) {
+    for (PendingFile& copy : *copies) platform::discardTemporaryFile(copy.file);
+    copies->clear();
+  }
 }
 
 bool Publisher::Add(PendingFile copy) {
@@ -44,29 +49,50 @@ bool Publisher::Add(PendingFile copy) {
     copy.fileSystem = {};  // unknown: synced file by file
   }
   pending.push_back(std::move(copy));
-  return pending.size() < capacity || Flush();
+  return pending.size() < capacity || publishBatch(false);
 }
 
-bool Publisher::Flush() {
+bool Publisher::publishBatch(bool last) {
   std::string failure;
-  std::size_t failedAt = durable ? syncData(failure) : pending.size();
+  // This batch's data, and by the same syncs, where one reaches a whole
+  // file system, the names of the batch before.
+  std::vector<std::uint64_t> syncedWhole;
+  std::size_t failedAt = durable ? syncData(failure, syncedWhole) : pending.size();
+  if (durable && !syncNames(awaitingNames, awaitingNames.size(), failure, syncedWhole)) {
+    Logger::GetInstance() << failure << awaitingNames.front().failureLine;
+    discardAll();
+    return false;
+  }
+  writeLines(awaitingNames, awaitingNames.size());
+  awaitingNames.clear();
+
   std::size_t published = 0;
   while (published < failedAt && publish(pending[published], failure)) ++published;
   failedAt = std::min(failedAt, published);
-  if (durable && published > 0 && !syncNames(published, failure)) failedAt = 0;
-  for (std::size_t i = 0; i < failedAt && output != nullptr; ++i) output->Write(pending[i].resultLine);
+  for (PendingFile& copy : pending) platform::discardTemporaryFile(copy.file);
+  if (!last && failedAt == pending.size()) {
+    awaitingNames = std::move(pending);
+    pending.clear();
+    return true;
+  }
+  if (durable && published > 0 && !syncNames(pending, published, failure, {})) failedAt = 0;
+  writeLines(pending, failedAt);
   if (failedAt < pending.size() && !failure.empty()) {
     Logger::GetInstance() << failure << pending[failedAt].failureLine;
   }
   const bool complete = failedAt == pending.size();
-  for (PendingFile& copy : pending) platform::discardTemporaryFile(copy.file);
   pending.clear();
   return complete;
 }
 
+void Publisher::writeLines(const std::vector<PendingFile>& copies, std::size_t count) {
+  for (std::size_t i = 0; i < count && output != nullptr; ++i) output->Write(copies[i].resultLine);
+}
+
 // Makes the data of every pending copy durable; returns the number of the
-// first whose data could not be, or the count when all could.
-std::size_t Publisher::syncData(std::string& failure) {
+// first whose data could not be, or the count when all could. `syncedWhole`
+// gets the file systems synced whole.
+std::size_t Publisher::syncData(std::string& failure, std::vector<std::uint64_t>& syncedWhole) {
   // File systems where one sync reaches every file: one sync each. Should it
   // fail, each of its files is synced alone, to tell which one failed.
   std::map<std::uint64_t, bool> wholeSyncs;  // file system -> its sync worked
@@ -76,6 +102,7 @@ std::size_t Publisher::syncData(std::string& failure) {
     if (copy.fileSystem.wholeSyncReachesFiles) {
       auto [found, isNew] = wholeSyncs.try_emplace(copy.fileSystem.id, false);
       if (isNew) found->second = !platform::syncFileSystem(copy.file.file.get());
+      if (isNew && found->second) syncedWhole.push_back(copy.fileSystem.id);
       if (found->second) continue;
     }
     if (const std::error_code error = platform::syncFileData(copy.file.file.get())) {
@@ -105,12 +132,15 @@ bool Publisher::publish(PendingFile& copy, std::string& failure) {
 }
 
 // Makes the names of the first `count` copies durable: one sync per file
-// system where that reaches everything, a sync of each directory elsewhere.
-bool Publisher::syncNames(std::size_t count, std::string& failure) {
-  std::set<std::uint64_t> wholeSyncs;
+// system where that reaches everything (none where `syncedWhole` says it
+// was synced whole after they were named), a sync of each directory
+// elsewhere.
+bool Publisher::syncNames(const std::vector<PendingFile>& copies, std::size_t count, std::string& failure,
+                          const std::vector<std::uint64_t>& syncedWhole) {
+  std::set<std::uint64_t> wholeSyncs(syncedWhole.begin(), syncedWhole.end());
   std::set<std::u16string> directories;
   for (std::size_t i = 0; i < count; ++i) {
-    const PendingFile& copy = pending[i];
+    const PendingFile& copy = copies[i];
     if (!copy.named) continue;
     const bool whole = copy.fileSystem.wholeSyncReachesFiles;
     if (whole && !wholeSyncs.insert(copy.fileSystem.id).second) continue;

@@ -7,7 +7,9 @@
 // names are made durable, and only then are the batch's result lines
 // written, in record order. So no result line ever names a file that a
 // crash could still take back, and a job of many small files pays for a
-// few syncs, not for one per file.
+// few syncs, not for one per file. The names of a full batch are made
+// durable by the sync that makes the next batch's data durable, where one
+// sync reaches both: one sync per batch instead of two.
 
 #include <cstddef>
 #include <string>
@@ -48,17 +50,25 @@ class Publisher {
   // Makes the pending copies durable and named, then writes their lines.
   // False after the messages naming the first that failed: the copies
   // before it are published and reported, the ones after it dropped.
-  bool Flush();
+  bool Flush() { return publishBatch(true); }
 
  private:
-  std::size_t syncData(std::string& failure);
+  // `last`: the names of this batch are made durable now, not with the
+  // next batch's data.
+  bool publishBatch(bool last);
+  std::size_t syncData(std::string& failure, std::vector<std::uint64_t>& syncedWhole);
   bool publish(PendingFile& copy, std::string& failure);
-  bool syncNames(std::size_t count, std::string& failure);
+  bool syncNames(const std::vector<PendingFile>& copies, std::size_t count, std::string& failure,
+                 const std::vector<std::uint64_t>& syncedWhole);
+  void writeLines(const std::vector<PendingFile>& copies, std::size_t count);
+  void discardAll();
 
   TextWriter* output;
   bool durable;
   std::size_t capacity;
   std::vector<PendingFile> pending;
+  // Named, but their names are not durable yet, nor their lines written.
+  std::vector<PendingFile> awaitingNames;
 };
 
 }  // namespace RazaDedeZuzev

@@ -49,8 +49,8 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-// Every regular file written to, by inode: a descriptor of our own to it,
-// and how much of it a sync has reached.
+// Every regular file written to since a sync reached all of it, by inode:
+// a descriptor of our own to it, and how much of it a sync has reached.
 struct Written {
   int descriptor;
   off_t synced;
@@ -63,8 +63,8 @@ std::map<std::pair<dev_t, ino_t>, Written>& writtenFiles() {
 
 void noteWrite(int descriptor) {
   struct stat info {};
-  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
-  writtenFiles().try_emplace({info.st_dev, info.st_ino}, Written{::dup(descriptor), info.st_size, info.st_dev});
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || writtenFiles().contains({info.st_dev, info.st_ino})) return;
+  writtenFiles()[{info.st_dev, info.st_ino}] = Written{::dup(descriptor), info.st_size, info.st_dev};
 }
 
 // Every name given, with the directory it is in (device and inode) and
@@ -93,10 +93,15 @@ void noteName(const char* path) {
 void noteSync(int descriptor, bool wholeDevice) {
   struct stat info {};
   if (::fstat(descriptor, &info) != 0) return;
-  for (auto& [key, file] : writtenFiles()) {
-    if (wholeDevice ? file.device != info.st_dev : key != std::make_pair(info.st_dev, info.st_ino)) continue;
-    struct stat current {};
-    if (::fstat(file.descriptor, &current) == 0) file.synced = current.st_size;
+  for (auto file = writtenFiles().begin(); file != writtenFiles().end();) {
+    if (wholeDevice ? file->second.device == info.st_dev : file->first == std::make_pair(info.st_dev, info.st_ino)) {
+      // All of it is durable: our descriptor goes, so that the program's
+      // own limit on descriptors is not used up by ours.
+      ::close(file->second.descriptor);
+      file = writtenFiles().erase(file);
+    } else {
+      ++file;
+    }
   }
   for (Name& name : givenNames()) {
     if (name.device == info.st_dev && (wholeDevice || (S_ISDIR(info.st_mode) && name.directory == info.st_ino))) {

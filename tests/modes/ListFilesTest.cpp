@@ -40,9 +40,14 @@ TEST(ListFiles, ListsEveryFileDepthFirstWithItsSizeAndRelativePath) {
   writeFile(dir / "tree/\xE6\x97\xA5\xE6\x9C\xAC/\xC3\xA9.bin", "12");
   fs::create_directories(dir / "tree/empty");
   ASSERT_EQ(shell("truncate -s 4294967297 " + quoted((dir / "tree/big").string())), 0);
-  const std::vector<std::string> expected{"file\t0\t.dotfile", "file\t1\tsub" + sep() + "deeper" + sep() + "y",
-                                          "file\t2\t\xE6\x97\xA5\xE6\x9C\xAC" + sep() + "\xC3\xA9.bin",
-                                          "file\t4294967297\tbig", "file\t5\ta.txt", "file\t5\tsub" + sep() + "x.txt"};
+  std::vector<std::string> expected{"file\t0\t.dotfile", "file\t1\tsub" + sep() + "deeper" + sep() + "y",
+                                    "file\t2\t\xE6\x97\xA5\xE6\x9C\xAC" + sep() + "\xC3\xA9.bin",
+                                    "file\t4294967297\tbig", "file\t5\ta.txt", "file\t5\tsub" + sep() + "x.txt"};
+  for (int n = 100; n < 400; ++n) {  // enough for the status queries to be shared between threads
+    writeFile(dir / ("tree/many/" + std::to_string(n)), std::string(n % 7, 'x'));
+    expected.push_back("file\t" + std::to_string(n % 7) + "\tmany" + sep() + std::to_string(n));
+  }
+  std::sort(expected.begin(), expected.end());
   for (const std::string& root : {dir.job("tree"), dir.job("tree") + "/", dir.job("tree") + "\\"}) {
     const RunResult run = listFiles(dir, root);
     EXPECT_EQ(run.exitCode, 0) << root;
