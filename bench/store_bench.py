@@ -145,12 +145,17 @@ def small_files(program, data, runs):
     medians, peaks = measure(runs, [
         ("program, out of the store", clean_copy,
          f"{program} batch_copy_from_resource_store {from_job}"),
+        ("program, syncing off", clean_copy,
+         f"NUV_RAZADEDEZUZEV_SYNC=0 {program} batch_copy_from_resource_store {from_job}"),
         ("cp -r of the source tree", clean_copy, f"cp -r {tree} {copy}"),
+        ("cp -r && sync", clean_copy, f"cp -r {tree} {copy} && sync -f {copy}"),
         ("python shutil", clean_copy, f"python3 {PEER} from_store {from_job}"),
     ])
     report(f"the same {SMALL_FILES} files out of the store", medians, peaks)
     ratio("time program / cp -r", medians["program, out of the store"] / medians["cp -r of the source tree"],
           "<= 1.0")
+    ratio("the same, syncing off", medians["program, syncing off"] / medians["cp -r of the source tree"], "")
+    ratio("time program / (cp -r && sync)", medians["program, out of the store"] / medians["cp -r && sync"], "")
     subprocess.check_call(["/bin/bash", "-c", set_aside(os.path.join(data, "trash"), store, copy)])
 
 

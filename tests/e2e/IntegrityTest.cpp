@@ -4,6 +4,7 @@
 // taken by something that is not a regular file.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "e2e/WritingModes.h"
 
@@ -58,6 +59,20 @@ TEST_P(OnUserSpaceFileSystem, FilesArePublishedWholeWithoutHardLinks) {
   EXPECT_EQ(workspace.run().outcome(), outcome(0, workspace.resultLines(2), ""));
   for (const Item& item : workspace.items) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
   EXPECT_EQ(snapshotTree(backing).size(), 2u);
+}
+
+// Where only a sync of each directory makes names durable, the names of
+// every batch are synced before their lines: a crash right after the result
+// file is synced loses no reported file (batches of one file here).
+TEST_P(OnUserSpaceFileSystem, NoReportedFileIsLostToACrashAfterTheResultsAreSynced) {
+  workspace.writeJob();
+  const FaultFileSystem plain(backing, targets, "");
+  ASSERT_TRUE(plain.mounted());
+  RunOptions options;
+  options.environment = faultPointEnvironment("RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC", 1);
+  options.descriptorLimit = 18;
+  EXPECT_EQ(workspace.run(options).outcome(), outcome(128 + SIGKILL, workspace.resultLines(2), ""));
+  for (const Item& item : workspace.items) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
 }
 
 // A name taken by what is not a regular file is no copy made earlier.
