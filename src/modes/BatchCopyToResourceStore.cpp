@@ -58,10 +58,7 @@ bool storeRecord(const StoreRecord& record, Publisher& publisher) {
     reportCopyFailure("File Copy failed", record.sourcePath, location.path);
     return false;
   }
-  // A digest that cannot be had must not be reported as an empty field.
-  const std::string digest = command.GetCalculatedHash();
-  if (digest.empty()) return false;
-  copy.resultLine = copyResultLine(record.uuid, command.GetSourceSize(), digest);
+  copy.resultLine = copyResultLineBeforeDigest(record.uuid, command.GetSourceSize());
   copy.failureLine = copyFailureLine("File Copy failed", record.sourcePath, location.path);
   return publisher.Add(std::move(copy));
 }

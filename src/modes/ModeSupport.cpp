@@ -22,11 +22,11 @@ void reportCopyFailure(const char* what, std::u16string_view source,
                         << ")\n";
 }
 
-std::string copyResultLine(std::u16string_view uuid, std::uint64_t size, const std::string& digest) {
+std::string copyResultLineBeforeDigest(std::u16string_view uuid, std::uint64_t size) {
   std::string line = "file\t";
   line.append(toUtf8(uuid)).push_back('\t');
   appendDecimal(line, static_cast<std::int64_t>(size));
-  line.append("\t").append(digest).push_back('\n');
+  line.push_back('\t');
   return line;
 }
 
@@ -89,10 +89,7 @@ bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
     logger << failureLine;
     return false;
   }
-  // A digest that cannot be had must not be reported as an empty field.
-  const std::string digest = command.GetCalculatedHash();
-  if (digest.empty()) return false;
-  copy.resultLine = copyResultLine(uuid, command.GetSourceSize(), digest);
+  copy.resultLine = copyResultLineBeforeDigest(uuid, command.GetSourceSize());
   copy.failureLine = failureLine;
   return publisher.Add(std::move(copy));
 }

@@ -22,9 +22,10 @@ std::string copyFailureLine(const char* what, std::u16string_view source,
 void reportCopyFailure(const char* what, std::u16string_view source,
                        std::u16string_view destination);
 
-// "file", uuid, size and digest, tab-separated: the result line of a copy
-// into the store or out of an archive.
-std::string copyResultLine(std::u16string_view uuid, std::uint64_t size, const std::string& digest);
+// "file", uuid and size with the tab that follows: the result line of a copy
+// into the store or out of an archive, but for the digest that completes it
+// when it is published (PendingFile::digest).
+std::string copyResultLineBeforeDigest(std::u16string_view uuid, std::uint64_t size);
 
 // True when the job's `column` cell `name`, a path below a base directory,
 // stays below it; otherwise writes why and returns false (the record is not

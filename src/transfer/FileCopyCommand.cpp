@@ -1,6 +1,7 @@
 #include "transfer/FileCopyCommand.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/Logger.h"
 #include "base/PathUtil.h"
@@ -28,39 +29,59 @@ bool namesMissingDirectory(const std::error_code& error) {
 
 }  // namespace
 
-bool AbstractFileCopyCommand::EnableHashCalculation() { return hasher.Start(); }
+AbstractFileCopyCommand::~AbstractFileCopyCommand() {
+  if (gathering != nullptr) DigestPipeline::Get().Release(gathering);
+}
+
+bool AbstractFileCopyCommand::EnableHashCalculation() {
+  digest = DigestPipeline::Get().Start();
+  return digest != nullptr;
+}
 
 std::string AbstractFileCopyCommand::GetCalculatedHash() {
-  if (!hasher.Started()) {
+  if (!hashEnabled()) {
     Logger::GetInstance() << "call EnableHashCalculation beforehand\n";
     return {};
   }
-  return hasher.FinishAsHex();
+  finishDigest();
+  return digest->WaitForHex();
+}
+
+void AbstractFileCopyCommand::finishDigest() {
+  if (digestFinished) return;
+  DigestPipeline& pipeline = DigestPipeline::Get();
+  if (gathering != nullptr) pipeline.Submit(digest, std::exchange(gathering, nullptr), std::exchange(gathered, 0));
+  pipeline.Finish(digest);
+  digestFinished = true;
 }
 
 bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destination, PendingFile& copy) {
   copy.destination = destination.path;
-  hasher.PlanFor(sourceSize);
   // A file stored before costs no writing at all; one that appears while
   // this copy runs is caught when the name is given.
   platform::FileStatus status;
-  if (!platform::getNameStatus(destination.path, status)) {
-    if (status.type == platform::FileType::RegularFile) return WriteToHandle(platform::kInvalidFileHandle);
-    if (status.type != platform::FileType::Missing) {
-      Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
+  platform::FileHandle target = platform::kInvalidFileHandle;
+  if (platform::getNameStatus(destination.path, status) || status.type == platform::FileType::Missing) {
+    std::error_code error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
+    if (namesMissingDirectory(error)) {
+      createDirectoryRecursively(destination.directory);
+      error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
+    }
+    if (error) {
+      reportOpenFailure(destination.path, error);
       return false;
     }
-  }
-  std::error_code error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
-  if (namesMissingDirectory(error)) {
-    createDirectoryRecursively(destination.directory);
-    error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
-  }
-  if (error) {
-    reportOpenFailure(destination.path, error);
+    target = copy.file.file.get();
+  } else if (status.type != platform::FileType::RegularFile) {
+    Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
     return false;
   }
-  return WriteToHandle(copy.file.file.get());
+  if (!WriteToHandle(target)) return false;
+  if (hashEnabled()) {
+    finishDigest();
+    copy.digest = digest;
+  }
+  return true;
 }
 
 bool AbstractFileCopyCommand::WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
@@ -83,21 +104,20 @@ bool AbstractFileCopyCommand::WriteChunk(platform::FileHandle file, const void* 
 }
 
 bool AbstractFileCopyCommand::HashTransientChunk(const void* data, std::size_t size) {
-  std::uint64_t number = 0;
-  if (!hasher.InBackground()) return hasher.Submit(data, size, number);
-  if (!buffers.Allocate(sourceSize)) {
-    Logger::GetInstance() << "failed to allocate the copy buffer\n";
-    return false;
-  }
+  DigestPipeline& pipeline = DigestPipeline::Get();
   for (const auto* bytes = static_cast<const unsigned char*>(data); size > 0;) {
-    const std::size_t piece = std::min(size, buffers.Size());
-    const std::uint64_t chunk = ++transientChunks;
-    if (chunk > HashBuffers::kCount) hasher.WaitUntilHashed(chunk - HashBuffers::kCount);
-    unsigned char* buffer = buffers.ForChunk(chunk);
-    std::copy(bytes, bytes + piece, buffer);
-    if (!hasher.Submit(buffer, piece, number)) return false;
+    if (gathering == nullptr && (gathering = pipeline.Acquire()) == nullptr) {
+      Logger::GetInstance() << "failed to allocate the copy buffer\n";
+      return false;
+    }
+    const std::size_t piece = std::min(size, DigestPipeline::kBufferSize - gathered);
+    std::copy(bytes, bytes + piece, gathering + gathered);
+    gathered += piece;
     bytes += piece;
     size -= piece;
+    if (gathered == DigestPipeline::kBufferSize) {
+      pipeline.Submit(digest, std::exchange(gathering, nullptr), std::exchange(gathered, 0));
+    }
   }
   return true;
 }
@@ -153,29 +173,31 @@ bool FileCopyCommand::copyInKernel(platform::FileHandle file, std::uint64_t& mov
 
 bool FileCopyCommand::copyThroughBuffers(platform::FileHandle file, std::uint64_t moved) {
   Logger& logger = Logger::GetInstance();
-  if (moved < sourceSize && !buffers.Allocate(sourceSize - moved)) {
-    logger << "failed to allocate the copy buffer\n";
-    return false;
-  }
-  for (std::uint64_t chunk = 1; moved != sourceSize; ++chunk) {
-    // A buffer is refilled only once the digest is done with its bytes.
-    if (chunk > HashBuffers::kCount) hasher.WaitUntilHashed(chunk - HashBuffers::kCount);
-    unsigned char* buffer = buffers.ForChunk(chunk);
-    std::size_t bytesRead = 0;
-    if (!SetSourceDataToBuffer(buffer, buffers.Size(), bytesRead)) {
-      logger << "SetSourceDataToBuffer failed\n";
+  DigestPipeline& pipeline = DigestPipeline::Get();
+  while (moved != sourceSize) {
+    // The pipeline's buffers: a chunk to hash stays in its buffer until it
+    // is hashed, and the next chunk waits for a free one.
+    unsigned char* buffer = pipeline.Acquire();
+    if (buffer == nullptr) {
+      logger << "failed to allocate the copy buffer\n";
       return false;
     }
-    if (bytesRead == 0) {
+    std::size_t bytesRead = 0;
+    const bool read = SetSourceDataToBuffer(buffer, DigestPipeline::kBufferSize, bytesRead);
+    const bool written = read && bytesRead > 0 &&
+                         (file == platform::kInvalidFileHandle || WriteChunk(file, buffer, bytesRead, "WriteFile failed:"));
+    if (!written) {
+      pipeline.Release(buffer);
+      if (!read) logger << "SetSourceDataToBuffer failed\n";
       // The source shrank after its size was taken: the copy cannot be whole.
-      logger << "source file ended after " << moved << " of " << sourceSize << " bytes\n";
+      if (read && bytesRead == 0) logger << "source file ended after " << moved << " of " << sourceSize << " bytes\n";
       return false;
     }
     moved += bytesRead;
-    std::uint64_t submitted = 0;
-    if (hashEnabled() && !hasher.Submit(buffer, bytesRead, submitted)) return false;
-    if (file != platform::kInvalidFileHandle && !WriteChunk(file, buffer, bytesRead, "WriteFile failed:")) {
-      return false;
+    if (hashEnabled()) {
+      pipeline.Submit(digest, buffer, bytesRead);
+    } else {
+      pipeline.Release(buffer);
     }
   }
   return true;

@@ -15,8 +15,10 @@
 #include <string>
 #include <string_view>
 
+#include <memory>
+
 #include "platform/File.h"
-#include "transfer/ChunkHasher.h"
+#include "transfer/DigestPipeline.h"
 #include "transfer/Publisher.h"
 
 namespace RazaDedeZuzev {
@@ -34,46 +36,50 @@ class AbstractFileCopyCommand {
   AbstractFileCopyCommand() = default;
   AbstractFileCopyCommand(const AbstractFileCopyCommand&) = delete;
   AbstractFileCopyCommand& operator=(const AbstractFileCopyCommand&) = delete;
-  virtual ~AbstractFileCopyCommand() = default;
+  virtual ~AbstractFileCopyCommand();
 
   // Switches hashing on; called before any byte moves. False after a message.
   bool EnableHashCalculation();
   // The 32 lowercase hex digits of the digest, or empty after a message.
+  // Waits for the digest of every byte moved.
   std::string GetCalculatedHash();
 
   // Moves every byte of the source into a new temporary file in the
   // destination's directory, to be published by a Publisher. When a regular
   // file holds the name already, the bytes are read (and hashed) but not
   // written, and `copy` gets no file; anything else under the name fails.
-  // False after the messages that say why.
+  // With hashing on, `copy` gets the digest, which may still be computed
+  // while the next copies run. False after the messages that say why.
   bool CopyToPendingFile(const CopyDestination& destination, PendingFile& copy);
 
   std::uint64_t GetSourceSize() const { return sourceSize; }
 
  protected:
   // Moves exactly the source's bytes in stream order: for every chunk, the
-  // hash first (when enabled), then the write, unless `file` is
-  // kInvalidFileHandle (the destination exists: nothing is written).
+  // write, unless `file` is kInvalidFileHandle (the destination exists:
+  // nothing is written), and the hash when enabled.
   virtual bool WriteToHandle(platform::FileHandle file) = 0;
 
   // Writes one chunk whole, starting the disk's work on what came before as
   // the file grows. `failurePrefix` starts the message of a failed write.
   bool WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
                   const char* failurePrefix);
-  bool hashEnabled() const { return hasher.Started(); }
-  // Hashes bytes that live only for this call (the engine's): with a
-  // background digest they are copied into a buffer first.
+  bool hashEnabled() const { return digest != nullptr; }
+  // Hashes bytes that live only for this call (the engine's): they are
+  // gathered into a buffer of the digest pipeline first.
   bool HashTransientChunk(const void* data, std::size_t size);
 
-  // The buffers outlive the digest that may still read them.
-  HashBuffers buffers;
-  ChunkHasher hasher;
+  std::shared_ptr<PendingDigest> digest;  // when hashing
   std::uint64_t sourceSize = 0;
 
  private:
+  void finishDigest();
+
   std::uint64_t written = 0;
   std::uint64_t writebackStart = 0;
-  std::uint64_t transientChunks = 0;
+  unsigned char* gathering = nullptr;  // a pipeline buffer being filled
+  std::size_t gathered = 0;
+  bool digestFinished = false;
 };
 
 class FileCopyCommand : public AbstractFileCopyCommand {

@@ -63,7 +63,11 @@ bool Publisher::publishBatch(bool last) {
     discardAll();
     return false;
   }
-  writeLines(awaitingNames, awaitingNames.size());
+  if (const std::size_t reported = writeLines(awaitingNames, awaitingNames.size()); reported < awaitingNames.size()) {
+    Logger::GetInstance() << awaitingNames[reported].failureLine;
+    discardAll();
+    return false;
+  }
   awaitingNames.clear();
 
   std::size_t published = 0;
@@ -76,8 +80,10 @@ bool Publisher::publishBatch(bool last) {
     return true;
   }
   if (durable && published > 0 && !syncNames(pending, published, failure, {})) failedAt = 0;
-  writeLines(pending, failedAt);
-  if (failedAt < pending.size() && !failure.empty()) {
+  if (const std::size_t reported = writeLines(pending, failedAt); reported < failedAt) {
+    failedAt = reported;
+    Logger::GetInstance() << pending[failedAt].failureLine;
+  } else if (failedAt < pending.size() && !failure.empty()) {
     Logger::GetInstance() << failure << pending[failedAt].failureLine;
   }
   const bool complete = failedAt == pending.size();
@@ -85,8 +91,19 @@ bool Publisher::publishBatch(bool last) {
   return complete;
 }
 
-void Publisher::writeLines(const std::vector<PendingFile>& copies, std::size_t count) {
-  for (std::size_t i = 0; i < count && output != nullptr; ++i) output->Write(copies[i].resultLine);
+std::size_t Publisher::writeLines(const std::vector<PendingFile>& copies, std::size_t count) {
+  std::string line;
+  for (std::size_t i = 0; i < count; ++i) {
+    line = copies[i].resultLine;
+    if (copies[i].digest) {
+      // A digest that cannot be had is no empty field: the record fails.
+      const std::string hex = copies[i].digest->WaitForHex();
+      if (hex.empty()) return i;
+      line.append(hex).push_back('\n');
+    }
+    if (output != nullptr) output->Write(line);
+  }
+  return count;
 }
 
 // Makes the data of every pending copy durable; returns the number of the

@@ -12,10 +12,12 @@
 // sync reaches both: one sync per batch instead of two.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/File.h"
+#include "transfer/DigestPipeline.h"
 
 namespace RazaDedeZuzev {
 
@@ -28,6 +30,8 @@ struct PendingFile {
   platform::TemporaryFile file;
   std::u16string destination;
   std::string resultLine;   // "" for a mode without result lines
+  // When set, its hex digits and a line end complete the result line.
+  std::shared_ptr<PendingDigest> digest;
   std::string failureLine;  // the mode's line for this record, should it fail here
   // Filled by the Publisher: where the file lies, and whether it got the name.
   platform::FileSystemInfo fileSystem;
@@ -60,7 +64,9 @@ class Publisher {
   bool publish(PendingFile& copy, std::string& failure);
   bool syncNames(const std::vector<PendingFile>& copies, std::size_t count, std::string& failure,
                  const std::vector<std::uint64_t>& syncedWhole);
-  void writeLines(const std::vector<PendingFile>& copies, std::size_t count);
+  // Writes the lines of the first `count` copies; returns how many were
+  // written (fewer after the messages of a digest that failed).
+  std::size_t writeLines(const std::vector<PendingFile>& copies, std::size_t count);
   void discardAll();
 
   TextWriter* output;

@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
+#include <map>
 
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
@@ -41,12 +43,19 @@ void startWriteback(int descriptor, off_t offset, off_t length) {
 }
 
 int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches) {
+  // The device tells the file system, and a status query is cheap; asking
+  // the file system itself can cost more than a small copy, so that is done
+  // once per device.
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0) return -1;
+  id = static_cast<std::uint64_t>(status.st_dev);
+  static std::map<std::uint64_t, int> reachesByDevice;
+  if (const auto known = reachesByDevice.find(id); known != reachesByDevice.end()) {
+    reaches = known->second;
+    return 0;
+  }
   struct statfs info {};
   if (::fstatfs(descriptor, &info) != 0) return -1;
-  std::uint64_t fsid = 0;
-  static_assert(sizeof info.f_fsid <= sizeof fsid);
-  std::memcpy(&fsid, &info.f_fsid, sizeof info.f_fsid);
-  id = fsid;
   // File systems whose data lives elsewhere: syncfs does not reach their
   // files' data (user-space and some network ones), or does not report a
   // file's failed write. Their magic numbers, from the kernel's magic.h.
@@ -66,6 +75,7 @@ int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches) {
   for (const unsigned long magic : kRemote) {
     if (static_cast<unsigned long>(info.f_type) == magic) reaches = 0;
   }
+  reachesByDevice.emplace(id, reaches);
   return 0;
 }
 

@@ -1,0 +1,127 @@
+#include "transfer/DigestPipeline.h"
+
+#include <thread>
+
+#include "platform/File.h"
+#include "platform/System.h"
+#include "transfer/Digest.h"
+
+namespace RazaDedeZuzev {
+
+std::string PendingDigest::WaitForHex() {
+  DigestPipeline& pipeline = DigestPipeline::Get();
+  {
+    std::unique_lock lock(pipeline.mutex);
+    ++pipeline.callersWaiting;
+    pipeline.changed.wait(lock, [this] { return finished; });
+    --pipeline.callersWaiting;
+  }
+  if (failed) {
+    reportDigestFailure(error);
+    return {};
+  }
+  return hex;
+}
+
+DigestPipeline& DigestPipeline::Get() {
+  // Its thread runs as long as the process: the pipeline is never destroyed.
+  static DigestPipeline* const pipeline = new DigestPipeline;
+  return *pipeline;
+}
+
+DigestPipeline::DigestPipeline() : inBackground(platform::processorCount() > 1) {
+  if (inBackground) std::thread([this] { work(); }).detach();
+}
+
+std::shared_ptr<PendingDigest> DigestPipeline::Start() {
+  auto digest = std::make_shared<PendingDigest>();
+  if (!digest->md5.Start(digest->error)) {
+    reportDigestFailure(digest->error);
+    return nullptr;
+  }
+  return digest;
+}
+
+bool DigestPipeline::allocate() {
+  if (memory != nullptr) return true;
+  memory = static_cast<unsigned char*>(platform::allocatePageAligned(kBufferCount * kBufferSize));
+  if (memory == nullptr) return false;
+  for (std::size_t i = 0; i < kBufferCount; ++i) freeBuffers.push_back(memory + i * kBufferSize);
+  return true;
+}
+
+unsigned char* DigestPipeline::Acquire() {
+  std::unique_lock lock(mutex);
+  if (!allocate()) return nullptr;
+  ++callersWaiting;
+  changed.wait(lock, [this] { return !freeBuffers.empty(); });
+  --callersWaiting;
+  unsigned char* buffer = freeBuffers.front();
+  freeBuffers.pop_front();
+  return buffer;
+}
+
+void DigestPipeline::Release(unsigned char* buffer) {
+  std::lock_guard lock(mutex);
+  freeBuffers.push_back(buffer);
+  if (callersWaiting > 0) changed.notify_all();
+}
+
+void DigestPipeline::Submit(const std::shared_ptr<PendingDigest>& digest, unsigned char* buffer,
+                            std::size_t size) {
+  Chunk chunk{digest, buffer, size};
+  if (!inBackground) {
+    hash(chunk);
+    Release(buffer);
+    return;
+  }
+  std::lock_guard lock(mutex);
+  queue.push_back(std::move(chunk));
+  if (workerWaiting) changed.notify_all();
+}
+
+void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {
+  Chunk chunk{digest, nullptr, 0};
+  if (!inBackground) hash(chunk);
+  std::lock_guard lock(mutex);
+  if (!inBackground) {
+    digest->finished = true;
+    return;
+  }
+  queue.push_back(std::move(chunk));
+  if (workerWaiting) changed.notify_all();
+}
+
+void DigestPipeline::hash(Chunk& chunk) {
+  PendingDigest& digest = *chunk.digest;
+  if (digest.failed) return;  // the digest is dropped anyway
+  if (chunk.buffer != nullptr) {
+    digest.failed = !digest.md5.Update(chunk.buffer, chunk.size, digest.error);
+    return;
+  }
+  platform::Md5Digest value{};
+  digest.failed = !digest.md5.Finish(value, digest.error);
+  if (!digest.failed) digest.hex = digestAsHex(value);
+}
+
+void DigestPipeline::work() {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    workerWaiting = true;
+    changed.wait(lock, [this] { return !queue.empty(); });
+    workerWaiting = false;
+    Chunk chunk = std::move(queue.front());
+    queue.pop_front();
+    lock.unlock();
+    hash(chunk);
+    lock.lock();
+    if (chunk.buffer != nullptr) {
+      freeBuffers.push_back(chunk.buffer);
+    } else {
+      chunk.digest->finished = true;
+    }
+    if (callersWaiting > 0) changed.notify_all();
+  }
+}
+
+}  // namespace RazaDedeZuzev
