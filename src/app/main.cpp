@@ -2,7 +2,7 @@
 #include "platform/System.h"
 
 int main(int argc, char** argv) {
-  RazaDedeZuzev::platform::suppressErrorDialogs();
+  RazaDedeZuzev::platform::prepareProcess();
   RazaDedeZuzev::RazaDedeZuzevApplication application;
   if (!application.ParseArguments(RazaDedeZuzev::platform::commandLineArguments(argc, argv))) {
     return 1;

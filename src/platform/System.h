@@ -16,8 +16,9 @@ namespace RazaDedeZuzev::platform {
 // system texts of Windows do. Empty when the system has no text for it.
 std::string systemErrorText(const std::error_code& error);
 
-// Keeps the system from stopping an unattended process with a dialog box.
-void suppressErrorDialogs();
+// Sets the process up for unattended batch work: the system never stops it
+// with a dialog box, and its heap stays compact however many files it copies.
+void prepareProcess();
 
 // The arguments as the process received them, the program name first, each
 // in the program's own string type, so that any character survives: on

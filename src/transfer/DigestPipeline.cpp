@@ -2,20 +2,30 @@
 
 #include <thread>
 
+#include "base/Logger.h"
 #include "platform/File.h"
 #include "platform/System.h"
 #include "transfer/Digest.h"
 
 namespace RazaDedeZuzev {
 
-std::string PendingDigest::WaitForHex() {
+void PendingDigest::WaitUntilDone() {
   DigestPipeline& pipeline = DigestPipeline::Get();
-  {
-    std::unique_lock lock(pipeline.mutex);
-    ++pipeline.callersWaiting;
-    pipeline.changed.wait(lock, [this] { return finished; });
-    --pipeline.callersWaiting;
-  }
+  std::unique_lock lock(pipeline.mutex);
+  ++pipeline.callersWaiting;
+  pipeline.changed.wait(lock, [this] { return finished; });
+  --pipeline.callersWaiting;
+}
+
+std::string PendingDigest::WaitForWrites() {
+  WaitUntilDone();
+  if (!WriteFailed()) return {};
+  if (!writeError) return "written size is different from read size\n";
+  return "WriteFile failed: " + GetLastErrorMessage(writeError) + "\n";
+}
+
+std::string PendingDigest::WaitForHex() {
+  WaitUntilDone();
   if (failed) {
     reportDigestFailure(error);
     return {};
@@ -71,7 +81,7 @@ void DigestPipeline::Submit(const std::shared_ptr<PendingDigest>& digest, unsign
                             std::size_t size) {
   Chunk chunk{digest, buffer, size};
   if (!inBackground) {
-    hash(chunk);
+    process(chunk);
     Release(buffer);
     return;
   }
@@ -82,7 +92,7 @@ void DigestPipeline::Submit(const std::shared_ptr<PendingDigest>& digest, unsign
 
 void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {
   Chunk chunk{digest, nullptr, 0};
-  if (!inBackground) hash(chunk);
+  if (!inBackground) process(chunk);
   std::lock_guard lock(mutex);
   if (!inBackground) {
     digest->finished = true;
@@ -92,12 +102,33 @@ void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {
   if (workerWaiting) changed.notify_all();
 }
 
-void DigestPipeline::hash(Chunk& chunk) {
+void DigestPipeline::write(PendingDigest& digest, const unsigned char* data, std::size_t size) {
+  std::size_t count = 0;
+  digest.writeError = platform::writeFile(digest.target, data, size, count);
+  if (digest.writeError || count != size) {
+    digest.writeFailed.store(true, std::memory_order_relaxed);
+    return;
+  }
+  digest.written += size;
+  if (digest.written - digest.writebackStart >= kWritebackStep) {
+    platform::startWriteback(digest.target, digest.writebackStart, digest.written - digest.writebackStart);
+    digest.writebackStart = digest.written;
+  }
+}
+
+void DigestPipeline::process(Chunk& chunk) {
   PendingDigest& digest = *chunk.digest;
-  if (digest.failed) return;  // the digest is dropped anyway
+  const bool writing = digest.target != platform::kInvalidFileHandle;
+  if (digest.failed || digest.WriteFailed()) return;  // the copy is dropped anyway
   if (chunk.buffer != nullptr) {
+    if (writing) write(digest, chunk.buffer, chunk.size);
     digest.failed = !digest.md5.Update(chunk.buffer, chunk.size, digest.error);
     return;
+  }
+  // The whole file is written: the disk may start on it, so that the sync
+  // of its batch finds little left to do.
+  if (writing && digest.written > digest.writebackStart) {
+    platform::startWriteback(digest.target, digest.writebackStart, digest.written - digest.writebackStart);
   }
   platform::Md5Digest value{};
   digest.failed = !digest.md5.Finish(value, digest.error);
@@ -113,7 +144,7 @@ void DigestPipeline::work() {
     Chunk chunk = std::move(queue.front());
     queue.pop_front();
     lock.unlock();
-    hash(chunk);
+    process(chunk);
     lock.lock();
     if (chunk.buffer != nullptr) {
       freeBuffers.push_back(chunk.buffer);

@@ -8,10 +8,14 @@
 //
 // The chunks of all digests pass through one small pool of buffers in
 // stream order, so the memory of hashing is bounded whatever the sizes and
-// the number of files. On a machine with one processor the digest is
-// computed on the caller's thread, chunk by chunk. Messages are written on
-// the caller's thread only.
+// the number of files. A digest may also have its chunks written to a file
+// here, before they are hashed: where producing the bytes is the heavier
+// work (decompression), the writes leave the caller's thread as well. Such a
+// file must stay open until the digest has settled (WaitForWrites).
+// On a machine with one processor all of it runs on the caller's thread,
+// chunk by chunk. Messages are written on the caller's thread only.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -19,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/File.h"
 #include "platform/Md5.h"
 
 namespace RazaDedeZuzev {
@@ -29,20 +34,41 @@ class PendingDigest {
   // Waits until every chunk is hashed and returns the 32 lowercase hex
   // digits; empty after a message. The digest must have been finished.
   std::string WaitForHex();
+  // Waits until every chunk is written and hashed; then the message of a
+  // write that failed, or "". The digest must have been finished.
+  std::string WaitForWrites();
+  // From now on every chunk is written to `file` before it is hashed;
+  // called before the first chunk is submitted.
+  void WriteTo(platform::FileHandle file) { target = file; }
+  // True once a write has failed: the copy cannot succeed any more.
+  bool WriteFailed() const { return writeFailed.load(std::memory_order_relaxed); }
+  // Waits until the pipeline is done with every chunk; then the file it
+  // writes may be closed. The digest must have been finished.
+  void WaitUntilDone();
 
  private:
   friend class DigestPipeline;
+
   platform::Md5 md5;
   platform::DigestError error;
   bool failed = false;
-  bool finished = false;  // hashed whole; guarded by the pipeline's mutex
+  bool finished = false;  // written and hashed whole; guarded by the pipeline's mutex
   std::string hex;
+  // Where the pipeline writes the chunks; kInvalidFileHandle: nowhere.
+  platform::FileHandle target = platform::kInvalidFileHandle;
+  std::uint64_t written = 0;
+  std::uint64_t writebackStart = 0;
+  std::atomic<bool> writeFailed = false;
+  std::error_code writeError;  // none: a write wrote less than asked
 };
 
 class DigestPipeline {
  public:
   static constexpr std::size_t kBufferSize = 1 << 20;
   static constexpr std::size_t kBufferCount = 6;
+  // How much a file grows before the disk is asked to start on it: a large
+  // copy then overlaps with the disk's work, and its final sync is short.
+  static constexpr std::uint64_t kWritebackStep = 8 << 20;
 
   // The process's pipeline.
   static DigestPipeline& Get();
@@ -70,9 +96,10 @@ class DigestPipeline {
 
   DigestPipeline();
   void work();
-  // Hashes one chunk, frees its buffer or finishes its digest. Called
-  // without the mutex; returns the buffer to free (or null).
-  static void hash(Chunk& chunk);
+  // Writes and hashes one chunk, or finishes its digest. Called without
+  // the mutex.
+  static void process(Chunk& chunk);
+  static void write(PendingDigest& digest, const unsigned char* data, std::size_t size);
   bool allocate();
 
   const bool inBackground;

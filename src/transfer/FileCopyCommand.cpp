@@ -14,10 +14,6 @@ namespace {
 // Where a temporary file must have a name, it is hidden and tells whose it is.
 constexpr std::u16string_view kTemporaryNamePrefix = u".razadedezuzev-";
 
-// How much a file grows before the disk is asked to start on it: a large
-// copy then overlaps with the disk's work, and its final sync is short.
-constexpr std::uint64_t kWritebackStep = 8 << 20;
-
 void reportOpenFailure(std::u16string_view path, const std::error_code& error) {
   Logger::GetInstance() << "failed to open file: " << toUtf8(path) << ": " << GetLastErrorMessage(error)
                         << "\n";
@@ -76,7 +72,14 @@ bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destinati
     Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
     return false;
   }
-  if (!WriteToHandle(target)) return false;
+  if (!WriteToHandle(target)) {
+    // The pipeline may still hold writes to the file the caller closes.
+    if (hashEnabled()) {
+      finishDigest();
+      digest->WaitUntilDone();
+    }
+    return false;
+  }
   if (hashEnabled()) {
     finishDigest();
     copy.digest = digest;
@@ -96,11 +99,23 @@ bool AbstractFileCopyCommand::WriteChunk(platform::FileHandle file, const void* 
     return false;
   }
   written += size;
-  if (written - writebackStart >= kWritebackStep) {
+  if (written - writebackStart >= DigestPipeline::kWritebackStep) {
     platform::startWriteback(file, writebackStart, written - writebackStart);
     writebackStart = written;
   }
   return true;
+}
+
+void AbstractFileCopyCommand::WriteInPipeline(platform::FileHandle file) {
+  digest->WriteTo(file);
+}
+
+bool AbstractFileCopyCommand::SettleWrites() {
+  finishDigest();
+  const std::string failure = digest->WaitForWrites();
+  if (failure.empty()) return true;
+  Logger::GetInstance() << failure;
+  return false;
 }
 
 bool AbstractFileCopyCommand::HashTransientChunk(const void* data, std::size_t size) {

@@ -68,6 +68,13 @@ class AbstractFileCopyCommand {
   // Hashes bytes that live only for this call (the engine's): they are
   // gathered into a buffer of the digest pipeline first.
   bool HashTransientChunk(const void* data, std::size_t size);
+  // Hands the writes of `file` to the digest pipeline too: each gathered
+  // chunk is written there, then hashed. Called before the first chunk,
+  // with hashing on.
+  void WriteInPipeline(platform::FileHandle file);
+  // Finishes the digest and waits for the pipeline's writes; false after
+  // the message of one that failed.
+  bool SettleWrites();
 
   std::shared_ptr<PendingDigest> digest;  // when hashing
   std::uint64_t sourceSize = 0;

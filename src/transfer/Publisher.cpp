@@ -39,7 +39,10 @@ Publisher::~Publisher() { discardAll(); }
 
 void Publisher::discardAll() {
   for (std::vector<PendingFile>* copies : {&pending, &awaitingNames}) {
-    for (PendingFile& copy : *copies) platform::discardTemporaryFile(copy.file);
+    for (PendingFile& copy : *copies) {
+      if (copy.digest) copy.digest->WaitUntilDone();  // its writes end before the file is closed
+      platform::discardTemporaryFile(copy.file);
+    }
     copies->clear();
   }
 }
@@ -57,7 +60,8 @@ bool Publisher::publishBatch(bool last) {
   // This batch's data, and by the same syncs, where one reaches a whole
   // file system, the names of the batch before.
   std::vector<std::uint64_t> syncedWhole;
-  std::size_t failedAt = durable ? syncData(failure, syncedWhole) : pending.size();
+  std::size_t failedAt = settleWrites(failure);
+  if (durable) failedAt = syncData(failedAt, failure, syncedWhole);
   if (durable && !syncNames(awaitingNames, awaitingNames.size(), failure, syncedWhole)) {
     Logger::GetInstance() << failure << awaitingNames.front().failureLine;
     discardAll();
@@ -106,14 +110,30 @@ std::size_t Publisher::writeLines(const std::vector<PendingFile>& copies, std::s
   return count;
 }
 
-// Makes the data of every pending copy durable; returns the number of the
-// first whose data could not be, or the count when all could. `syncedWhole`
-// gets the file systems synced whole.
-std::size_t Publisher::syncData(std::string& failure, std::vector<std::uint64_t>& syncedWhole) {
+// Waits until the digest pipeline has written every pending copy; returns
+// the number of the first whose writes failed, or the count when none did.
+std::size_t Publisher::settleWrites(std::string& failure) {
+  std::size_t failedAt = pending.size();
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (!pending[i].digest) continue;
+    std::string writeFailure = pending[i].digest->WaitForWrites();
+    if (!writeFailure.empty() && failedAt == pending.size()) {
+      failedAt = i;
+      failure = std::move(writeFailure);
+    }
+  }
+  return failedAt;
+}
+
+// Makes the data of the first `count` pending copies durable; returns the
+// number of the first whose data could not be, or `count` when all could.
+// `syncedWhole` gets the file systems synced whole.
+std::size_t Publisher::syncData(std::size_t count, std::string& failure,
+                                std::vector<std::uint64_t>& syncedWhole) {
   // File systems where one sync reaches every file: one sync each. Should it
   // fail, each of its files is synced alone, to tell which one failed.
   std::map<std::uint64_t, bool> wholeSyncs;  // file system -> its sync worked
-  for (std::size_t i = 0; i < pending.size(); ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     const PendingFile& copy = pending[i];
     if (!copy.file.file) continue;
     if (copy.fileSystem.wholeSyncReachesFiles) {
@@ -127,7 +147,7 @@ std::size_t Publisher::syncData(std::string& failure, std::vector<std::uint64_t>
       return i;
     }
   }
-  return pending.size();
+  return count;
 }
 
 // Names the copy's file, never replacing anything. A regular file that got

@@ -60,7 +60,8 @@ class Publisher {
   // `last`: the names of this batch are made durable now, not with the
   // next batch's data.
   bool publishBatch(bool last);
-  std::size_t syncData(std::string& failure, std::vector<std::uint64_t>& syncedWhole);
+  std::size_t settleWrites(std::string& failure);
+  std::size_t syncData(std::size_t count, std::string& failure, std::vector<std::uint64_t>& syncedWhole);
   bool publish(PendingFile& copy, std::string& failure);
   bool syncNames(const std::vector<PendingFile>& copies, std::size_t count, std::string& failure,
                  const std::vector<std::uint64_t>& syncedWhole);

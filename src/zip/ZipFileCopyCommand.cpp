@@ -21,10 +21,16 @@ bool ZipFileCopyCommand::SetZipEntryName(const std::string& name) {
 
 bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle file) {
   if (!archiveState.inArchive) return false;
+  // Decompressing is the heavier work here: the digest pipeline writes the
+  // file as well as hashing it, and this thread only decompresses.
+  const bool writesInPipeline = hashEnabled() && file != platform::kInvalidFileHandle;
+  if (writesInPipeline) WriteInPipeline(file);
   std::uint64_t moved = 0;
   const auto consume = [&](const void* data, std::size_t size) {
+    if (writesInPipeline && digest->WriteFailed()) return false;
     if (hashEnabled() && !HashTransientChunk(data, size)) return false;
-    if (file != platform::kInvalidFileHandle && !WriteChunk(file, data, size, "WriteFile failed: ")) {
+    if (!writesInPipeline && file != platform::kInvalidFileHandle &&
+        !WriteChunk(file, data, size, "WriteFile failed: ")) {
       return false;
     }
     moved += size;
@@ -33,6 +39,10 @@ bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle file) {
   std::int32_t verdict = kOperationOk;
   const HRESULT result =
       extractSelectedItem(archiveState, makeEngineObject<SequentialOutStreamFileWriter>(consume), verdict);
+  const bool whole = result == S_OK && verdict == kOperationOk && moved == sourceSize;
+  // A failed write stopped the engine: it is the reason to tell. A copy that
+  // succeeded learns of its writes when it is published.
+  if (!whole && writesInPipeline && !SettleWrites()) return false;
   if (result != S_OK) {
     Logger::GetInstance() << "extract failed\n";
     return false;

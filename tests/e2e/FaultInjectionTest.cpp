@@ -33,11 +33,13 @@ struct Expectation {
   std::size_t completed = 2;  // records done before the fault
 };
 
-// The messages of a failing record, as each kind of mode words them.
+// The messages of a failing record, as each kind of mode words them. A zip
+// mode's failed write is no failed extraction: another thread wrote.
 std::string ioFailed(const Workspace& workspace, const Item& item, const char* call, const std::string& reason) {
   const bool zip = workspace.readsArchive();
-  return call + std::string(zip ? " failed: " : call[0] == 'W' ? " failed:" : " failed") + reason + "\n\n" +
-         (zip ? "extract failed\n" : call[0] == 'R' ? "SetSourceDataToBuffer failed\n" : "") +
+  const bool read = call[0] == 'R';
+  return call + std::string(zip ? " failed: " : read ? " failed" : " failed:") + reason + "\n\n" +
+         (read ? (zip ? "extract failed\n" : "SetSourceDataToBuffer failed\n") : "") +
          workspace.copyFailedLine(item);
 }
 std::string openFailed(const Workspace& workspace, const Item& item, const std::string& reason) {

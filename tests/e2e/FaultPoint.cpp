@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,12 @@ namespace {
 std::uint64_t setting(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? 0 : std::strtoull(value, nullptr, 10);
+}
+
+// The program writes on two threads: the hooks take turns.
+std::mutex& hookMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
 template <typename Function>
@@ -158,6 +165,7 @@ std::uint64_t readable(std::uint64_t size) {
 }  // namespace
 
 extern "C" ssize_t write(int descriptor, const void* data, size_t size) {
+  const std::lock_guard guard(hookMutex());
   using Write = ssize_t (*)(int, const void*, size_t);
   static const Write realWrite = next<Write>("write");
   noteWrite(descriptor);
@@ -169,6 +177,7 @@ extern "C" ssize_t write(int descriptor, const void* data, size_t size) {
 }
 
 extern "C" ssize_t read(int descriptor, void* buffer, size_t size) {
+  const std::lock_guard guard(hookMutex());
   using Read = ssize_t (*)(int, void*, size_t);
   static const Read realRead = next<Read>("read");
   if (readable(1) == 0) {
@@ -182,6 +191,7 @@ extern "C" ssize_t read(int descriptor, void* buffer, size_t size) {
 
 extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* toOffset, size_t size,
                                    unsigned flags) {
+  const std::lock_guard guard(hookMutex());
   using CopyFileRange = ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned);
   static const CopyFileRange realCopy = next<CopyFileRange>("copy_file_range");
   if (readable(1) == 0) {
@@ -203,6 +213,7 @@ extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* t
 // A sync that worked: of the file, or of everything on its file system.
 #define SYNC_FUNCTION(name, wholeDevice)                                                     \
   extern "C" int name(int descriptor) {                                                      \
+    const std::lock_guard guard(hookMutex());                                                \
     static const auto real = next<int (*)(int)>(#name);                                      \
     static const bool killAfterResults = setting("RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC") != 0; \
     const int result = real(descriptor);                                                     \
@@ -215,6 +226,7 @@ SYNC_FUNCTION(fsync, false)
 SYNC_FUNCTION(syncfs, true)
 
 extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, const char* to, int flags) {
+  const std::lock_guard guard(hookMutex());
   static const auto realLinkat = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   const std::uint64_t number = beforeLink();
   const int result = realLinkat(fromDirectory, from, toDirectory, to, flags);
@@ -224,6 +236,7 @@ extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, cons
 }
 
 extern "C" int link(const char* from, const char* to) {
+  const std::lock_guard guard(hookMutex());
   static const auto realLink = next<int (*)(const char*, const char*)>("link");
   const std::uint64_t number = beforeLink();
   const int result = realLink(from, to);

@@ -2,6 +2,9 @@
 
 #include <limits.h>
 #include <locale.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -49,7 +52,18 @@ std::string systemErrorText(const std::error_code& error) {
   return std::string(text) + "\n";
 }
 
-void suppressErrorDialogs() {}  // POSIX shows no error dialogs
+// POSIX shows no error dialogs.
+void prepareProcess() {
+#ifdef __GLIBC__
+  // The engine takes and frees a 1 MiB buffer for every entry it extracts.
+  // glibc's sliding thresholds keep such freed blocks in the heap, where the
+  // small allocations of pending copies split them: extracting a batch of
+  // small entries grew the peak from 13 to 60 MiB. Fixed thresholds (this
+  // one fixes the trim threshold too) keep it at 13 MiB, at no measurable
+  // cost.
+  ::mallopt(M_MMAP_THRESHOLD, 2 << 20);
+#endif
+}
 
 std::vector<std::u16string> commandLineArguments(int argc, char** argv) {
   std::vector<std::u16string> arguments;

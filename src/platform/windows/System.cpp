@@ -160,7 +160,7 @@ std::string systemErrorText(const std::error_code& error) {
   return text.empty() ? text : text + "\r\n";
 }
 
-void suppressErrorDialogs() {
+void prepareProcess() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
