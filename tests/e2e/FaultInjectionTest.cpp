@@ -19,11 +19,12 @@ const char* const kFaults[] = {"FileSizeLimit",     "ReadError",        "Unwrita
 
 // a.bin is copied, b.bin's destination exists already (and must stay as it
 // is), c.bin meets the fault and d.bin is never reached. Only c.bin is larger
-// than the file-size limit.
+// than the file-size limit, by less than a buffer: an extracted entry's
+// failing write is then its last, found only when the batch is published.
 std::vector<Item> jobItems() {
   return {{"aaaa0001-4e11-8d3b-000000000001", "a.bin", randomBytes(70000, 1)},
           {"bbbb0002-4e11-8d3b-000000000002", "b.bin", randomBytes(1000, 2)},
-          {"cccc0003-4e11-8d3b-000000000003", "sub/deeper/c.bin", randomBytes(3 << 20, 3)},
+          {"cccc0003-4e11-8d3b-000000000003", "sub/deeper/c.bin", randomBytes(3 << 19, 3)},
           {"dddd0004-4e11-8d3b-000000000004", "d.bin", randomBytes(5000, 4)}};
 }
 
