@@ -50,15 +50,9 @@ bool ExecuteBatchCopyFromResourceStore(InputFile& job) {
   job.AddColumn("storage_type");
   const std::u16string outputDirectory = toWideString(job.GetParameter("output_base_dir_path"));
 
-  Publisher publisher(nullptr);
-  const std::uint64_t rowCount = job.GetRowCount();
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
-    if (!copyRecordOut(job, row, outputDirectory, publisher)) {
-      publisher.Flush();
-      return false;
-    }
-  }
-  return publisher.Flush();
+  return copyEveryRecord(job, nullptr, [&](std::uint64_t row, Publisher& publisher) {
+    return copyRecordOut(job, row, outputDirectory, publisher);
+  });
 }
 
 }  // namespace RazaDedeZuzev

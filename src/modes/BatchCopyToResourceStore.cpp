@@ -75,22 +75,13 @@ bool ExecuteBatchCopyToResourceStore(InputFile& job, TextWriter& output,
   job.AddColumn("private_resource_dir_path");
   job.AddColumn("storage_type");
 
-  const std::uint64_t rowCount = job.GetRowCount();
-  if (rowCount == 0) return true;
+  if (job.GetRowCount() == 0) return true;
   const std::u16string inputBaseDirectory =
       fromMultipleDirectories ? std::u16string() : toWideString(job.GetParameter("input_base_dir_path"));
 
-  // Records are published in batches; the records before a failing one are
-  // published and reported all the same.
-  Publisher publisher(&output);
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
-    const StoreRecord record = readRecord(job, row, fromMultipleDirectories, inputBaseDirectory);
-    if (!storeRecord(record, publisher)) {
-      publisher.Flush();
-      return false;
-    }
-  }
-  return publisher.Flush();
+  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
+    return storeRecord(readRecord(job, row, fromMultipleDirectories, inputBaseDirectory), publisher);
+  });
 }
 
 }  // namespace RazaDedeZuzev

@@ -23,21 +23,15 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
   const std::u16string outputBaseDirectory =
       toWideString(job.GetParameter("output_base_dir_path"));
 
-  Publisher publisher(&output);
-  const std::uint64_t rowCount = job.GetRowCount();
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
+  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
     const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
     const std::string archiveName = job.GetCell(row, "archive_name");
     const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
     const std::u16string destination = joinPath(outputBaseDirectory, fileName);
-    if (!checkNameBelowBase("file_name", fileName) ||
-        !extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
-                               publisher)) {
-      publisher.Flush();
-      return false;
-    }
-  }
-  return publisher.Flush();
+    return checkNameBelowBase("file_name", fileName) &&
+           extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
+                                 publisher);
+  });
 }
 
 }  // namespace RazaDedeZuzev

@@ -47,15 +47,9 @@ bool ExecuteExtractFromZipToResourceStore(InputFile& job, TextWriter& output) {
   ZipArchive archive;
   if (!openArchiveOfJob(archive, zipFilePath)) return false;
 
-  Publisher publisher(&output);
-  const std::uint64_t rowCount = job.GetRowCount();
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
-    if (!storeEntry(job, row, archive, publisher)) {
-      publisher.Flush();
-      return false;
-    }
-  }
-  return publisher.Flush();
+  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
+    return storeEntry(job, row, archive, publisher);
+  });
 }
 
 }  // namespace RazaDedeZuzev

@@ -4,6 +4,7 @@
 #include "base/PathUtil.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
+#include "job/InputFile.h"
 #include "transfer/Publisher.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipFileCopyCommand.h"
@@ -92,6 +93,19 @@ bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
   copy.resultLine = copyResultLineBeforeDigest(uuid, command.GetSourceSize());
   copy.failureLine = failureLine;
   return publisher.Add(std::move(copy));
+}
+
+bool copyEveryRecord(InputFile& job, TextWriter* output,
+                     const std::function<bool(std::uint64_t row, Publisher& publisher)>& copyRecord) {
+  Publisher publisher(output);
+  const std::uint64_t rowCount = job.GetRowCount();
+  for (std::uint64_t row = 0; row < rowCount; ++row) {
+    if (!copyRecord(row, publisher)) {
+      publisher.Flush();
+      return false;
+    }
+  }
+  return publisher.Flush();
 }
 
 }  // namespace RazaDedeZuzev

@@ -1,15 +1,17 @@
 #pragma once
 
 // What several mode handlers share: the line that names a failed copy, the
-// opening of a job's archive and the extraction of one entry with its
-// result line.
+// opening of a job's archive, the extraction of one entry with its result
+// line, and the loop of the copying modes over their records.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace RazaDedeZuzev {
 
+class InputFile;
 class Publisher;
 class TextWriter;
 class ZipArchive;
@@ -53,5 +55,12 @@ bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath);
 bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
                            const CopyDestination& destination, std::u16string_view uuid,
                            Publisher& publisher);
+
+// Copies the job's records in order, each by `copyRecord` (row, publisher),
+// with a publisher writing result lines to `output` (null: none). The first
+// record that fails ends the run: the copies before it are published and
+// reported all the same. True when every record was copied and published.
+bool copyEveryRecord(InputFile& job, TextWriter* output,
+                     const std::function<bool(std::uint64_t row, Publisher& publisher)>& copyRecord);
 
 }  // namespace RazaDedeZuzev

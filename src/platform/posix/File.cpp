@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "platform/TemporaryName.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
 
@@ -50,28 +50,11 @@ bool lacksExclusiveRename(int error) {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-// A name no other process or earlier call picks: process id, a per-process
-// counter and the clock. A clash is still possible in principle (a file left
-// by an earlier process with the same id); the caller then tries again.
-std::u16string makeTemporaryName(std::u16string_view prefix, unsigned attempt) {
-  static unsigned long counter = 0;
+// A reading of the clock that differs from call to call.
+std::uint64_t clockReading() {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  char unique[96];
-  std::snprintf(unique, sizeof unique, "%ld-%lu-%lx-%u.tmp", static_cast<long>(::getpid()),
-                ++counter,
-                static_cast<unsigned long>(now.tv_nsec) ^ static_cast<unsigned long>(now.tv_sec),
-                attempt);
-  std::u16string name(prefix);
-  name.append(unique, unique + std::char_traits<char>::length(unique));
-  return name;
-}
-
-std::u16string inDirectory(std::u16string_view directory, std::u16string_view name) {
-  std::u16string path(directory.empty() ? u"." : directory);
-  if (path.back() != u'/' && path.back() != u'\\') path.push_back(kNativeSeparator);
-  path.append(name);
-  return path;
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 // Copies the whole of `from` (from its start) into `to`, then makes it
@@ -272,7 +255,8 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
   discardTemporaryFile(file);
   constexpr unsigned kAttempts = 100;
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
-    std::u16string path = inDirectory(directory, makeTemporaryName(namePrefix, attempt));
+    std::u16string path =
+        temporaryFilePath(directory, namePrefix, static_cast<std::uint64_t>(::getpid()), clockReading(), attempt);
     const std::string native = posix::toNativePath(path);
     const int result = openFile(native.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (result >= 0) {

@@ -1,9 +1,9 @@
 #include "platform/File.h"
 
 #include <algorithm>
-#include <atomic>
 #include <string>
 
+#include "platform/TemporaryName.h"
 #include "platform/windows/Win32.h"
 
 namespace RazaDedeZuzev::platform {
@@ -47,29 +47,6 @@ bool isDirectory(const std::wstring& path) {
 // the point is that the name is taken.
 DWORD refusalOfExistingName(DWORD error, const std::wstring& path) {
   return error == ERROR_ACCESS_DENIED && nameExists(path) ? ERROR_FILE_EXISTS : error;
-}
-
-// A name no other process or earlier call picks: process id, a per-process
-// counter and the clock. A clash is still possible in principle (a file left
-// by an earlier process with the same id); the caller then tries again.
-std::u16string makeTemporaryName(std::u16string_view prefix, unsigned attempt) {
-  static std::atomic<unsigned long> counter{0};
-  LARGE_INTEGER now{};
-  ::QueryPerformanceCounter(&now);
-  const std::string unique = std::to_string(::GetCurrentProcessId()) + "-" +
-                             std::to_string(++counter) + "-" +
-                             std::to_string(static_cast<unsigned long long>(now.QuadPart)) + "-" +
-                             std::to_string(attempt) + ".tmp";
-  std::u16string name(prefix);
-  name.append(unique.begin(), unique.end());
-  return name;
-}
-
-std::u16string inDirectory(std::u16string_view directory, std::u16string_view name) {
-  std::u16string path(directory.empty() ? u"." : directory);
-  if (path.back() != u'/' && path.back() != u'\\') path.push_back(kNativeSeparator);
-  path.append(name);
-  return path;
 }
 
 // The published file is an ordinary one: the hidden mark only keeps a
@@ -241,7 +218,10 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
   file = {};
   constexpr unsigned kAttempts = 100;
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
-    std::u16string path = inDirectory(directory, makeTemporaryName(namePrefix, attempt));
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    std::u16string path = temporaryFilePath(directory, namePrefix, ::GetCurrentProcessId(),
+                                            static_cast<std::uint64_t>(now.QuadPart), attempt);
     const HANDLE handle =
         createFile(nativePath(path), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
     if (handle != INVALID_HANDLE_VALUE) {
