@@ -334,14 +334,15 @@ std::error_code StatusLookup::getFileStatus(Directory directory, std::u16string_
 std::error_code getNameStatus(std::u16string_view path, FileStatus& status) {
   status = {};
   const std::string native = posix::toNativePath(path);
+  // The name itself first: a missing name, the common case, costs one query.
   struct stat info {};
-  if (::stat(native.c_str(), &info) == 0) {
-    fill(info, status);
+  if (::lstat(native.c_str(), &info) != 0) return namesNothing(errno) ? std::error_code{} : errnoCode();
+  if (S_ISLNK(info.st_mode) && ::stat(native.c_str(), &info) != 0) {
+    if (!namesNothing(errno)) return errnoCode();
+    status.type = FileType::Other;  // a link that leads nowhere still holds the name
     return {};
   }
-  if (!namesNothing(errno)) return errnoCode();
-  // A link that leads nowhere still holds the name.
-  if (::lstat(native.c_str(), &info) == 0) status.type = FileType::Other;
+  fill(info, status);
   return {};
 }
 
