@@ -96,7 +96,7 @@ MUTANTS = [
     ("failed-entry-write-published", "transfer/Publisher.cpp",
      "    if (!writeFailure.empty() && failedAt == pending.size()) {", "    if (false) {"),
     ("failed-entry-write-ignored", "transfer/DigestPipeline.cpp",
-     "    digest.writeFailed.store(true, std::memory_order_relaxed);\n", ""),
+     "      digest.writeFailed.store(true, std::memory_order_relaxed);\n", ""),
     ("names-never-synced", "transfer/Publisher.cpp",
      "if (durable && published > 0 && !syncNames(pending, published, failure, {})) failedAt = 0;", ""),
     ("names-taken-for-synced-before-naming", "transfer/Publisher.cpp",

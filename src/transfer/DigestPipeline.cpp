@@ -2,7 +2,6 @@
 
 #include <thread>
 
-#include "base/Logger.h"
 #include "platform/File.h"
 #include "platform/System.h"
 #include "transfer/Digest.h"
@@ -19,9 +18,7 @@ void PendingDigest::WaitUntilDone() {
 
 std::string PendingDigest::WaitForWrites() {
   WaitUntilDone();
-  if (!WriteFailed()) return {};
-  if (!writeError) return "written size is different from read size\n";
-  return "WriteFile failed: " + GetLastErrorMessage(writeError) + "\n";
+  return WriteFailed() ? writeFailureMessage("WriteFile failed: ", writeError) : std::string();
 }
 
 std::string PendingDigest::WaitForHex() {
@@ -102,34 +99,19 @@ void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {
   if (workerWaiting) changed.notify_all();
 }
 
-void DigestPipeline::write(PendingDigest& digest, const unsigned char* data, std::size_t size) {
-  std::size_t count = 0;
-  digest.writeError = platform::writeFile(digest.target, data, size, count);
-  if (digest.writeError || count != size) {
-    digest.writeFailed.store(true, std::memory_order_relaxed);
-    return;
-  }
-  digest.written += size;
-  if (digest.written - digest.writebackStart >= kWritebackStep) {
-    platform::startWriteback(digest.target, digest.writebackStart, digest.written - digest.writebackStart);
-    digest.writebackStart = digest.written;
-  }
-}
-
 void DigestPipeline::process(Chunk& chunk) {
   PendingDigest& digest = *chunk.digest;
-  const bool writing = digest.target != platform::kInvalidFileHandle;
   if (digest.failed || digest.WriteFailed()) return;  // the copy is dropped anyway
   if (chunk.buffer != nullptr) {
-    if (writing) write(digest, chunk.buffer, chunk.size);
+    if (digest.target.Writes() && !digest.target.Write(chunk.buffer, chunk.size, digest.writeError)) {
+      digest.writeFailed.store(true, std::memory_order_relaxed);
+    }
     digest.failed = !digest.md5.Update(chunk.buffer, chunk.size, digest.error);
     return;
   }
   // The whole file is written: the disk may start on it, so that the sync
   // of its batch finds little left to do.
-  if (writing && digest.written > digest.writebackStart) {
-    platform::startWriteback(digest.target, digest.writebackStart, digest.written - digest.writebackStart);
-  }
+  if (digest.target.Writes()) digest.target.StartWriteback();
   platform::Md5Digest value{};
   digest.failed = !digest.md5.Finish(value, digest.error);
   if (!digest.failed) digest.hex = digestAsHex(value);

@@ -23,8 +23,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/File.h"
 #include "platform/Md5.h"
+#include "transfer/FileWriter.h"
 
 namespace RazaDedeZuzev {
 
@@ -39,7 +39,7 @@ class PendingDigest {
   std::string WaitForWrites();
   // From now on every chunk is written to `file` before it is hashed;
   // called before the first chunk is submitted.
-  void WriteTo(platform::FileHandle file) { target = file; }
+  void WriteTo(platform::FileHandle file) { target = FileWriter(file); }
   // True once a write has failed: the copy cannot succeed any more.
   bool WriteFailed() const { return writeFailed.load(std::memory_order_relaxed); }
   // Waits until the pipeline is done with every chunk; then the file it
@@ -54,10 +54,7 @@ class PendingDigest {
   bool failed = false;
   bool finished = false;  // written and hashed whole; guarded by the pipeline's mutex
   std::string hex;
-  // Where the pipeline writes the chunks; kInvalidFileHandle: nowhere.
-  platform::FileHandle target = platform::kInvalidFileHandle;
-  std::uint64_t written = 0;
-  std::uint64_t writebackStart = 0;
+  FileWriter target;  // where the pipeline writes the chunks, if anywhere
   std::atomic<bool> writeFailed = false;
   std::error_code writeError;  // none: a write wrote less than asked
 };
@@ -66,9 +63,6 @@ class DigestPipeline {
  public:
   static constexpr std::size_t kBufferSize = 1 << 20;
   static constexpr std::size_t kBufferCount = 6;
-  // How much a file grows before the disk is asked to start on it: a large
-  // copy then overlaps with the disk's work, and its final sync is short.
-  static constexpr std::uint64_t kWritebackStep = 8 << 20;
 
   // The process's pipeline.
   static DigestPipeline& Get();
@@ -99,7 +93,6 @@ class DigestPipeline {
   // Writes and hashes one chunk, or finishes its digest. Called without
   // the mutex.
   static void process(Chunk& chunk);
-  static void write(PendingDigest& digest, const unsigned char* data, std::size_t size);
   bool allocate();
 
   const bool inBackground;

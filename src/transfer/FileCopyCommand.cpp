@@ -72,6 +72,7 @@ bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destinati
     Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
     return false;
   }
+  writer = FileWriter(target);
   if (!WriteToHandle(target)) {
     // The pipeline may still hold writes to the file the caller closes.
     if (hashEnabled()) {
@@ -87,23 +88,11 @@ bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destinati
   return true;
 }
 
-bool AbstractFileCopyCommand::WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
-                                         const char* failurePrefix) {
-  std::size_t count = 0;
-  if (const std::error_code error = platform::writeFile(file, data, size, count)) {
-    Logger::GetInstance() << failurePrefix << GetLastErrorMessage(error) << "\n";
-    return false;
-  }
-  if (count != size) {
-    Logger::GetInstance() << "written size is different from read size\n";
-    return false;
-  }
-  written += size;
-  if (written - writebackStart >= DigestPipeline::kWritebackStep) {
-    platform::startWriteback(file, writebackStart, written - writebackStart);
-    writebackStart = written;
-  }
-  return true;
+bool AbstractFileCopyCommand::WriteChunk(const void* data, std::size_t size, const char* failurePrefix) {
+  std::error_code error;
+  if (writer.Write(data, size, error)) return true;
+  Logger::GetInstance() << writeFailureMessage(failurePrefix, error);
+  return false;
 }
 
 void AbstractFileCopyCommand::WriteInPipeline(platform::FileHandle file) {
@@ -200,7 +189,7 @@ bool FileCopyCommand::copyThroughBuffers(platform::FileHandle file, std::uint64_
     std::size_t bytesRead = 0;
     const bool read = SetSourceDataToBuffer(buffer, DigestPipeline::kBufferSize, bytesRead);
     const bool written = read && bytesRead > 0 &&
-                         (file == platform::kInvalidFileHandle || WriteChunk(file, buffer, bytesRead, "WriteFile failed:"));
+                         (file == platform::kInvalidFileHandle || WriteChunk(buffer, bytesRead, "WriteFile failed:"));
     if (!written) {
       pipeline.Release(buffer);
       if (!read) logger << "SetSourceDataToBuffer failed\n";

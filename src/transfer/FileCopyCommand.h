@@ -19,6 +19,7 @@
 
 #include "platform/File.h"
 #include "transfer/DigestPipeline.h"
+#include "transfer/FileWriter.h"
 #include "transfer/Publisher.h"
 
 namespace RazaDedeZuzev {
@@ -60,10 +61,9 @@ class AbstractFileCopyCommand {
   // nothing is written), and the hash when enabled.
   virtual bool WriteToHandle(platform::FileHandle file) = 0;
 
-  // Writes one chunk whole, starting the disk's work on what came before as
-  // the file grows. `failurePrefix` starts the message of a failed write.
-  bool WriteChunk(platform::FileHandle file, const void* data, std::size_t size,
-                  const char* failurePrefix);
+  // Writes one chunk whole to the file given to WriteToHandle.
+  // `failurePrefix` starts the message of a failed write.
+  bool WriteChunk(const void* data, std::size_t size, const char* failurePrefix);
   bool hashEnabled() const { return digest != nullptr; }
   // Hashes bytes that live only for this call (the engine's): they are
   // gathered into a buffer of the digest pipeline first.
@@ -82,8 +82,7 @@ class AbstractFileCopyCommand {
  private:
   void finishDigest();
 
-  std::uint64_t written = 0;
-  std::uint64_t writebackStart = 0;
+  FileWriter writer;  // the destination's temporary file, if one is written
   unsigned char* gathering = nullptr;  // a pipeline buffer being filled
   std::size_t gathered = 0;
   bool digestFinished = false;

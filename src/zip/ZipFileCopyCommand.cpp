@@ -30,7 +30,7 @@ bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle file) {
     if (writesInPipeline && digest->WriteFailed()) return false;
     if (hashEnabled() && !HashTransientChunk(data, size)) return false;
     if (!writesInPipeline && file != platform::kInvalidFileHandle &&
-        !WriteChunk(file, data, size, "WriteFile failed: ")) {
+        !WriteChunk(data, size, "WriteFile failed: ")) {
       return false;
     }
     moved += size;
