@@ -34,15 +34,6 @@ bool AbstractFileCopyCommand::EnableHashCalculation() {
   return digest != nullptr;
 }
 
-std::string AbstractFileCopyCommand::GetCalculatedHash() {
-  if (!hashEnabled()) {
-    Logger::GetInstance() << "call EnableHashCalculation beforehand\n";
-    return {};
-  }
-  finishDigest();
-  return digest->WaitForHex();
-}
-
 void AbstractFileCopyCommand::finishDigest() {
   if (digestFinished) return;
   DigestPipeline& pipeline = DigestPipeline::Get();

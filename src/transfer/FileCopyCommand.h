@@ -41,9 +41,6 @@ class AbstractFileCopyCommand {
 
   // Switches hashing on; called before any byte moves. False after a message.
   bool EnableHashCalculation();
-  // The 32 lowercase hex digits of the digest, or empty after a message.
-  // Waits for the digest of every byte moved.
-  std::string GetCalculatedHash();
 
   // Moves every byte of the source into a new temporary file in the
   // destination's directory, to be published by a Publisher. When a regular
