@@ -44,7 +44,7 @@ void extractEverything(RazaDedeZuzev::ZipArchive& archive, const std::filesystem
     RazaDedeZuzev::PendingFile copy;
     RazaDedeZuzev::Publisher publisher(nullptr);
     if (command.CopyToPendingFile({destination, RazaDedeZuzev::platform::utf8ToUtf16(out.string())}, copy)) {
-      if (command.GetCalculatedHash().size() != 32) __builtin_trap();
+      if (copy.digest->WaitForHex().size() != 32) __builtin_trap();
       publisher.Add(std::move(copy));
       publisher.Flush();
     }
