@@ -1,9 +1,17 @@
 #include "base/Logger.h"
 
+#include <utility>
+
 #include "base/TextWriter.h"
 #include "platform/System.h"
 
 namespace RazaDedeZuzev {
+namespace {
+
+// Where this thread's messages are held, if they are (HeldMessages).
+thread_local std::string* heldMessages = nullptr;
+
+}  // namespace
 
 Logger& Logger::GetInstance() {
   // Created on first use and never destroyed: messages may be written until
@@ -18,6 +26,10 @@ Logger::~Logger() = default;
 void Logger::write(std::string_view text) {
   // Text ends at its first NUL byte, as formatted printing of "%s" would.
   text = text.substr(0, text.find('\0'));
+  if (heldMessages != nullptr) {
+    heldMessages->append(text);
+    return;
+  }
   if (errorFilePath.empty()) {
     // Outside a run: standard output, at once (the usage text).
     TextWriter(platform::standardOutput(), 0).Write(text);
@@ -66,6 +78,10 @@ AutoCloseLogger::~AutoCloseLogger() {
   logger.closeErrorFile();
   logger.errorFilePath.clear();
 }
+
+HeldMessages::HeldMessages(std::string& text) : outer(std::exchange(heldMessages, &text)) {}
+
+HeldMessages::~HeldMessages() { heldMessages = outer; }
 
 std::string GetLastErrorMessage(const std::error_code& error) {
   return platform::systemErrorText(error);

@@ -59,6 +59,20 @@ class AutoCloseLogger {
   virtual ~AutoCloseLogger();
 };
 
+// While it lives, the messages this thread writes are held in `text`
+// instead of being written: work done before its turn keeps its messages
+// until the turn comes, and drops them when it never comes.
+class HeldMessages {
+ public:
+  explicit HeldMessages(std::string& text);
+  HeldMessages(const HeldMessages&) = delete;
+  HeldMessages& operator=(const HeldMessages&) = delete;
+  ~HeldMessages();
+
+ private:
+  std::string* outer;
+};
+
 // The system's text for an error, with its trailing line break: the middle
 // part of every system error report ("prefix" + text + "\n").
 std::string GetLastErrorMessage(const std::error_code& error);

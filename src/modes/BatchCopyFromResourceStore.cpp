@@ -10,11 +10,11 @@
 namespace RazaDedeZuzev {
 namespace {
 
-// Copies one record's stored file out under its file name and hands it to
-// the publisher. An existing destination is left as it is. False after the
+// Copies one record's stored file out under its file name, pending its
+// publication. An existing destination is left as it is. False after the
 // messages that say why.
 bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string& outputDirectory,
-                   Publisher& publisher) {
+                   PendingFile& copy) {
   const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
   const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
   const std::u16string root = toWideString(job.GetCell(row, "private_resource_dir_path"));
@@ -30,13 +30,12 @@ bool copyRecordOut(const InputFile& job, std::uint64_t row, const std::u16string
     reportCopyFailure("SetSourceFilePath failed", location.path, destination);
     return false;
   }
-  PendingFile copy;
   if (!command.CopyToPendingFile({destination, directoryOfFile(destination)}, copy)) {
     reportCopyFailure("File Copy failed", location.path, destination);
     return false;
   }
   copy.failureLine = copyFailureLine("File Copy failed", location.path, destination);
-  return publisher.Add(std::move(copy));
+  return true;
 }
 
 }  // namespace
@@ -50,8 +49,8 @@ bool ExecuteBatchCopyFromResourceStore(InputFile& job) {
   job.AddColumn("storage_type");
   const std::u16string outputDirectory = toWideString(job.GetParameter("output_base_dir_path"));
 
-  return copyEveryRecord(job, nullptr, [&](std::uint64_t row, Publisher& publisher) {
-    return copyRecordOut(job, row, outputDirectory, publisher);
+  return copyEveryRecord(job, nullptr, [&](std::uint64_t row, unsigned /*lane*/, PendingFile& copy) {
+    return copyRecordOut(job, row, outputDirectory, copy);
   });
 }
 

@@ -33,9 +33,9 @@ StoreRecord readRecord(const InputFile& job, std::uint64_t row, bool fromMultipl
   return record;
 }
 
-// Stores one record's file, hashing it on the way, and hands it with its
-// result line to the publisher. False after the messages that say why.
-bool storeRecord(const StoreRecord& record, Publisher& publisher) {
+// Stores one record's file, hashing it on the way, as a pending copy with
+// its result line. False after the messages that say why.
+bool storeRecord(const StoreRecord& record, PendingFile& copy) {
   if (!checkNameBelowBase("file_name", record.fileName)) return false;
   StoredFileLocation location;
   if (!locateStoredFile(record.root, record.uuid, record.storageType, location)) return false;
@@ -53,14 +53,13 @@ bool storeRecord(const StoreRecord& record, Publisher& publisher) {
     reportCopyFailure("SetSourceFilePath failed", record.sourcePath, location.path);
     return false;
   }
-  PendingFile copy;
   if (!command.CopyToPendingFile({location.path, location.directory}, copy)) {
     reportCopyFailure("File Copy failed", record.sourcePath, location.path);
     return false;
   }
   copy.resultLine = copyResultLineBeforeDigest(record.uuid, command.GetSourceSize());
   copy.failureLine = copyFailureLine("File Copy failed", record.sourcePath, location.path);
-  return publisher.Add(std::move(copy));
+  return true;
 }
 
 }  // namespace
@@ -79,8 +78,8 @@ bool ExecuteBatchCopyToResourceStore(InputFile& job, TextWriter& output,
   const std::u16string inputBaseDirectory =
       fromMultipleDirectories ? std::u16string() : toWideString(job.GetParameter("input_base_dir_path"));
 
-  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
-    return storeRecord(readRecord(job, row, fromMultipleDirectories, inputBaseDirectory), publisher);
+  return copyEveryRecord(job, &output, [&](std::uint64_t row, unsigned /*lane*/, PendingFile& copy) {
+    return storeRecord(readRecord(job, row, fromMultipleDirectories, inputBaseDirectory), copy);
   });
 }
 

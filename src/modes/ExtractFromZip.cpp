@@ -11,7 +11,8 @@ namespace RazaDedeZuzev {
 
 // Extracts the named entries of one archive into files below the output
 // directory, one result line per record; the first failing record ends the
-// run. The archive is opened once, before the records are looked at.
+// run. The archive is opened before the records are looked at (and once
+// more for a second thread, where one pays).
 bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
   job.AddColumn("uuid");
   job.AddColumn("archive_name");
@@ -20,18 +21,20 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
   ZipArchive archive;
   if (!openArchiveOfJob(archive, zipFilePath)) return false;
+  const std::unique_ptr<ZipArchive> secondReader = openSecondReader(zipFilePath, job.GetRowCount());
+  ZipArchive* const readers[] = {&archive, secondReader.get()};
   const std::u16string outputBaseDirectory =
       toWideString(job.GetParameter("output_base_dir_path"));
 
-  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
+  const auto extractRecord = [&](std::uint64_t row, unsigned lane, PendingFile& copy) {
     const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
     const std::string archiveName = job.GetCell(row, "archive_name");
     const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
     const std::u16string destination = joinPath(outputBaseDirectory, fileName);
     return checkNameBelowBase("file_name", fileName) &&
-           extractEntryAndReport(archive, archiveName, {destination, directoryOfFile(destination)}, uuid,
-                                 publisher);
-  });
+           extractEntry(*readers[lane], archiveName, {destination, directoryOfFile(destination)}, uuid, copy);
+  };
+  return copyEveryRecord(job, &output, extractRecord, secondReader ? 2 : 1);
 }
 
 }  // namespace RazaDedeZuzev

@@ -12,9 +12,9 @@
 namespace RazaDedeZuzev {
 namespace {
 
-// Puts one record's entry into the store and hands it with its result line
-// to the publisher. The order is fixed: storage directory, entry, hash, copy.
-bool storeEntry(InputFile& job, std::uint64_t row, ZipArchive& archive, Publisher& publisher) {
+// Puts one record's entry into the store as a pending copy with its result
+// line. The order is fixed: storage directory, entry, hash, copy.
+bool storeEntry(const InputFile& job, std::uint64_t row, ZipArchive& archive, PendingFile& copy) {
   const std::u16string uuid = toWideString(job.GetCell(row, "uuid"));
   const std::string archiveName = job.GetCell(row, "archive_name");
   toWideString(job.GetCell(row, "file_name"));  // read like the others, not used
@@ -28,7 +28,7 @@ bool storeEntry(InputFile& job, std::uint64_t row, ZipArchive& archive, Publishe
     Logger::GetInstance() << "createDirectoryRecursively failed for" << toUtf8(location.directory) << "\n";
     return false;
   }
-  return extractEntryAndReport(archive, archiveName, {location.path, location.directory}, uuid, publisher);
+  return extractEntry(archive, archiveName, {location.path, location.directory}, uuid, copy);
 }
 
 }  // namespace
@@ -46,10 +46,13 @@ bool ExecuteExtractFromZipToResourceStore(InputFile& job, TextWriter& output) {
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
   ZipArchive archive;
   if (!openArchiveOfJob(archive, zipFilePath)) return false;
+  const std::unique_ptr<ZipArchive> secondReader = openSecondReader(zipFilePath, job.GetRowCount());
+  ZipArchive* const readers[] = {&archive, secondReader.get()};
 
-  return copyEveryRecord(job, &output, [&](std::uint64_t row, Publisher& publisher) {
-    return storeEntry(job, row, archive, publisher);
-  });
+  const auto storeRecord = [&](std::uint64_t row, unsigned lane, PendingFile& copy) {
+    return storeEntry(job, row, *readers[lane], copy);
+  };
+  return copyEveryRecord(job, &output, storeRecord, secondReader ? 2 : 1);
 }
 
 }  // namespace RazaDedeZuzev

@@ -1,10 +1,18 @@
 #include "modes/ModeSupport.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include "base/Logger.h"
 #include "base/PathUtil.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
 #include "job/InputFile.h"
+#include "platform/File.h"
+#include "platform/System.h"
 #include "transfer/Publisher.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipFileCopyCommand.h"
@@ -71,9 +79,8 @@ bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath) {
   return false;
 }
 
-bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
-                           const CopyDestination& destination, std::u16string_view uuid,
-                           Publisher& publisher) {
+bool extractEntry(ZipArchive& archive, const std::string& archiveName, const CopyDestination& destination,
+                  std::u16string_view uuid, PendingFile& copy) {
   Logger& logger = Logger::GetInstance();
   ZipFileCopyCommand command(archive);
   if (!command.SetZipEntryName(archiveName)) {
@@ -85,25 +92,160 @@ bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
     return false;
   }
   const std::string failureLine = "file copy failed: " + toUtf8(destination.path) + "\n";
-  PendingFile copy;
   if (!command.CopyToPendingFile(destination, copy)) {
     logger << failureLine;
     return false;
   }
   copy.resultLine = copyResultLineBeforeDigest(uuid, command.GetSourceSize());
   copy.failureLine = failureLine;
-  return publisher.Add(std::move(copy));
+  return true;
 }
 
-bool copyEveryRecord(InputFile& job, TextWriter* output,
-                     const std::function<bool(std::uint64_t row, Publisher& publisher)>& copyRecord) {
-  Publisher publisher(output);
-  const std::uint64_t rowCount = job.GetRowCount();
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
-    if (!copyRecord(row, publisher)) {
-      publisher.Flush();
+std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount) {
+  // Each reader holds a descriptor, and each copy in flight another: where
+  // descriptors are scarce they go to the copies.
+  constexpr std::uint64_t kDescriptorsToSpare = 64;
+  if (rowCount < 2 || platform::processorCount() < 2 || platform::openFileLimit() < kDescriptorsToSpare) {
+    return nullptr;
+  }
+  std::string ignored;
+  const HeldMessages quiet(ignored);
+  auto reader = std::make_unique<ZipArchive>();
+  return reader->SetZipFilePath(zipFilePath) ? std::move(reader) : nullptr;
+}
+
+namespace {
+
+// The records of a run in flight on two threads: each thread takes the next
+// record not taken yet, up to kAhead records beyond the first one not
+// published, and the caller's thread publishes them strictly in record
+// order. Every record's messages are held until its turn, so the error file
+// reads as if the records had been copied one after the other.
+class RecordsInFlight {
+ public:
+  RecordsInFlight(std::uint64_t rowCount, const RecordCopy& copyRecord)
+      : rowCount(rowCount), copyRecord(copyRecord), outcomes(kAhead) {}
+  RecordsInFlight(const RecordsInFlight&) = delete;
+  RecordsInFlight& operator=(const RecordsInFlight&) = delete;
+  ~RecordsInFlight() { stopSecondLane(); }
+
+  // Starts the thread of lane 1; false when none can be started (the
+  // caller's thread then copies every record).
+  bool StartSecondLane() {
+    try {
+      secondLane = std::thread([this] { copyWhileRecordsRemain(1); });
+    } catch (const std::system_error&) {
       return false;
     }
+    return true;
+  }
+
+  // Publishes every record in order, copying records on this thread (lane
+  // 0) while the next one to publish is not copied yet.
+  bool PublishAll(Publisher& publisher) {
+    for (std::uint64_t row = 0; row < rowCount; ++row) {
+      Outcome outcome = waitForOutcome(row);
+      Logger::GetInstance() << outcome.messages;
+      if (!outcome.copied || !publisher.Add(std::move(outcome.copy))) {
+        stopSecondLane();
+        for (Outcome& left : outcomes) discardPendingFile(left.copy);
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::uint64_t kAhead = 8;
+
+  struct Outcome {
+    PendingFile copy;
+    std::string messages;
+    bool copied = false;
+    bool done = false;
+  };
+
+  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % kAhead]; }
+
+  // The next record to copy, or none; with the mutex held.
+  bool takeRecord(std::uint64_t& row) {
+    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + kAhead) return false;
+    row = nextToCopy++;
+    return true;
+  }
+
+  // Copies one record into its outcome, the mutex released meanwhile.
+  void copy(std::unique_lock<std::mutex>& lock, std::uint64_t row, unsigned lane) {
+    lock.unlock();
+    Outcome& outcome = outcomeOf(row);
+    {
+      const HeldMessages held(outcome.messages);
+      outcome.copied = copyRecord(row, lane, outcome.copy);
+    }
+    lock.lock();
+    outcome.done = true;
+    changed.notify_all();
+  }
+
+  // The loop of lane 1: it ends when no record is left to take.
+  void copyWhileRecordsRemain(unsigned lane) {
+    std::unique_lock lock(mutex);
+    while (true) {
+      std::uint64_t row = 0;
+      bool taken = false;
+      changed.wait(lock, [&] { return stopping || nextToCopy == rowCount || (taken = takeRecord(row)); });
+      if (!taken) return;
+      copy(lock, row, lane);
+    }
+  }
+
+  // Waits until the record is copied, copying later ones meanwhile where
+  // that is allowed; the outcome leaves its place for a record kAhead on.
+  Outcome waitForOutcome(std::uint64_t row) {
+    std::unique_lock lock(mutex);
+    while (!outcomeOf(row).done) {
+      std::uint64_t next = 0;
+      if (takeRecord(next)) {
+        copy(lock, next, 0);
+      } else {
+        changed.wait(lock);
+      }
+    }
+    Outcome outcome = std::exchange(outcomeOf(row), Outcome());
+    ++nextToPublish;
+    changed.notify_all();
+    return outcome;
+  }
+
+  void stopSecondLane() {
+    {
+      const std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    changed.notify_all();
+    if (secondLane.joinable()) secondLane.join();
+  }
+
+  std::uint64_t rowCount;
+  const RecordCopy& copyRecord;
+  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo kAhead
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::uint64_t nextToCopy = 0;
+  std::uint64_t nextToPublish = 0;
+  bool stopping = false;
+  std::thread secondLane;
+};
+
+}  // namespace
+
+bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes) {
+  Publisher publisher(output);
+  RecordsInFlight records(job.GetRowCount(), copyRecord);
+  if (lanes > 1 && job.GetRowCount() > 1) records.StartSecondLane();
+  if (!records.PublishAll(publisher)) {
+    publisher.Flush();
+    return false;
   }
   return publisher.Flush();
 }

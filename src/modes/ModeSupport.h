@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@ class Publisher;
 class TextWriter;
 class ZipArchive;
 struct CopyDestination;
+struct PendingFile;
 
 // what + ": (from " + source + ", to " + destination + ")\n", paths in UTF-8:
 // the store modes' line after the copy command's own message about the cause.
@@ -49,18 +51,29 @@ void reportLeftOut(std::string_view name, const char* why);
 bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath);
 
 // Extracts the named entry into a pending file for `destination`, hashing
-// it on the way, and hands it with the record's result line (uuid, the
-// entry's size, the digest) to the publisher. False after the messages that
-// say why.
-bool extractEntryAndReport(ZipArchive& archive, const std::string& archiveName,
-                           const CopyDestination& destination, std::u16string_view uuid,
-                           Publisher& publisher);
+// it on the way, with the record's result line (uuid, the entry's size, the
+// digest to come). False after the messages that say why.
+bool extractEntry(ZipArchive& archive, const std::string& archiveName, const CopyDestination& destination,
+                  std::u16string_view uuid, PendingFile& copy);
 
-// Copies the job's records in order, each by `copyRecord` (row, publisher),
-// with a publisher writing result lines to `output` (null: none). The first
-// record that fails ends the run: the copies before it are published and
-// reported all the same. True when every record was copied and published.
-bool copyEveryRecord(InputFile& job, TextWriter* output,
-                     const std::function<bool(std::uint64_t row, Publisher& publisher)>& copyRecord);
+// A second reader of the job's archive, so that a second thread can extract
+// the next record's entry at the same time; null where that would not pay
+// (one core, one record, few file descriptors) or the archive cannot be
+// opened again. Nothing is said either way: one reader does the work then.
+std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount);
+
+// Copies one record (`row`) into `copy`, ready to be published; false after
+// the messages that say why. `lane` tells whose resources to use: 0 for the
+// caller's thread, 1 for the second thread (copyEveryRecord).
+using RecordCopy = std::function<bool(std::uint64_t row, unsigned lane, PendingFile& copy)>;
+
+// Copies the job's records in order and hands each copy to a publisher
+// writing result lines to `output` (null: none). The first record that
+// fails ends the run: the copies before it are published and reported all
+// the same. True when every record was copied and published.
+// With two lanes, each record after the first of a pair is copied on a
+// second thread while the first is: its messages wait for its turn, and
+// are dropped with its copy when the record before it fails.
+bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes = 1);
 
 }  // namespace RazaDedeZuzev

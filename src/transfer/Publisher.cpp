@@ -30,6 +30,11 @@ std::string systemFailure(const char* what, std::u16string_view path, const std:
 
 }  // namespace
 
+void discardPendingFile(PendingFile& copy) {
+  if (copy.digest) copy.digest->WaitUntilDone();
+  platform::discardTemporaryFile(copy.file);
+}
+
 Publisher::Publisher(TextWriter* output)
     : output(output), durable(durableWritesWanted()), capacity(batchCapacity()) {
   pending.reserve(capacity);
@@ -39,10 +44,7 @@ Publisher::~Publisher() { discardAll(); }
 
 void Publisher::discardAll() {
   for (std::vector<PendingFile>* copies : {&pending, &awaitingNames}) {
-    for (PendingFile& copy : *copies) {
-      if (copy.digest) copy.digest->WaitUntilDone();  // its writes end before the file is closed
-      platform::discardTemporaryFile(copy.file);
-    }
+    for (PendingFile& copy : *copies) discardPendingFile(copy);
     copies->clear();
   }
 }

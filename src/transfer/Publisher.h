@@ -38,6 +38,10 @@ struct PendingFile {
   bool named = false;
 };
 
+// Drops a copy that is never to be published: the pipeline's writes to its
+// file end first, then the file goes.
+void discardPendingFile(PendingFile& copy);
+
 class Publisher {
  public:
   // `output` receives the result lines; null for a mode that writes none.

@@ -69,10 +69,11 @@ Expectation arrange(const std::string& fault, const Workspace& workspace) {
     expected.options.fileSizeLimit = 1 << 20;
     expected.error = ioFailed(workspace, failing, "WriteFile", "File too large");
   } else if (fault == "ReadError") {
-    // In the middle of the failing record's data: the records before it
-    // (an existing destination too) and the job file are read whole.
-    expected.options.environment = faultPointEnvironment(
-        "RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES", fs::file_size(workspace.job()) + 71000 + failing.bytes.size() / 2);
+    // In the middle of the failing record's data, in its own file or in
+    // the archive: no other file is that large, no other record's data
+    // lies there, and the archive's directory lies beyond it.
+    expected.options.environment =
+        faultPointEnvironment("RAZADEDEZUZEV_TEST_FAIL_READS_AT_OFFSET", 71000 + failing.bytes.size() / 2);
     expected.error = ioFailed(workspace, failing, "ReadFile", "Input/output error");
   } else if (fault == "UnwritableTarget") {
     shell("mkdir -p " + quoted(target.string()) + " && chmod a-w " + quoted(target.string()));

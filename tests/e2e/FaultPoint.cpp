@@ -15,9 +15,11 @@
 //   RAZADEDEZUZEV_TEST_KILL_AFTER_RESULTS_SYNC=1
 //                                          right after the result file (a
 //                                          name ending in .out) is synced
-//   RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES=N
-//                                          every read fails with EIO once N
-//                                          bytes have been read
+//   RAZADEDEZUZEV_TEST_FAIL_READS_AT_OFFSET=N
+//                                          byte N of a file cannot be read:
+//                                          a read or copy stops short of it,
+//                                          one that starts at it fails with
+//                                          EIO (whichever thread reads)
 //
 // Names are counted as calls of link and linkat, 1 for the first.
 
@@ -153,13 +155,12 @@ std::uint64_t allowedToWrite(std::uint64_t size) {
   return killAfter - written;
 }
 
-// Bytes read by read and copy_file_range together; a copy_file_range stops
-// at the failure point, so that the next read fails there.
-std::uint64_t bytesRead = 0;
-std::uint64_t readable(std::uint64_t size) {
-  static const std::uint64_t failAfter = setting("RAZADEDEZUZEV_TEST_FAIL_READS_AFTER_BYTES");
-  if (failAfter == 0) return size;
-  return bytesRead >= failAfter ? 0 : std::min(size, failAfter - bytesRead);
+// How many bytes from `position` may be read before the failing offset:
+// `size`, fewer, or 0 at the offset itself.
+std::uint64_t readable(off_t position, std::uint64_t size) {
+  static const std::uint64_t failAt = setting("RAZADEDEZUZEV_TEST_FAIL_READS_AT_OFFSET");
+  if (failAt == 0 || position < 0 || static_cast<std::uint64_t>(position) > failAt) return size;
+  return std::min(size, failAt - static_cast<std::uint64_t>(position));
 }
 
 }  // namespace
@@ -180,13 +181,12 @@ extern "C" ssize_t read(int descriptor, void* buffer, size_t size) {
   const std::lock_guard guard(hookMutex());
   using Read = ssize_t (*)(int, void*, size_t);
   static const Read realRead = next<Read>("read");
-  if (readable(1) == 0) {
+  const std::uint64_t allowed = readable(::lseek(descriptor, 0, SEEK_CUR), size);
+  if (allowed == 0 && size > 0) {
     errno = EIO;
     return -1;
   }
-  const ssize_t result = realRead(descriptor, buffer, size);
-  if (result > 0) bytesRead += static_cast<std::uint64_t>(result);
-  return result;
+  return realRead(descriptor, buffer, static_cast<size_t>(allowed));
 }
 
 extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* toOffset, size_t size,
@@ -194,19 +194,16 @@ extern "C" ssize_t copy_file_range(int from, off_t* fromOffset, int to, off_t* t
   const std::lock_guard guard(hookMutex());
   using CopyFileRange = ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned);
   static const CopyFileRange realCopy = next<CopyFileRange>("copy_file_range");
-  if (readable(1) == 0) {
+  const std::uint64_t wanted = readable(fromOffset != nullptr ? *fromOffset : ::lseek(from, 0, SEEK_CUR), size);
+  if (wanted == 0 && size > 0) {
     errno = EIO;
     return -1;
   }
   noteWrite(to);
-  const std::uint64_t wanted = readable(size);
   const std::uint64_t allowed = allowedToWrite(wanted);
   const ssize_t result = realCopy(from, fromOffset, to, toOffset, static_cast<size_t>(allowed), flags);
   if (allowed < wanted) crash();
-  if (result > 0) {
-    written += static_cast<std::uint64_t>(result);
-    bytesRead += static_cast<std::uint64_t>(result);
-  }
+  if (result > 0) written += static_cast<std::uint64_t>(result);
   return result;
 }
 
