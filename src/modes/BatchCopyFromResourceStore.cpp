@@ -51,7 +51,7 @@ bool ExecuteBatchCopyFromResourceStore(InputFile& job) {
 
   return copyEveryRecord(job, nullptr, [&](std::uint64_t row, unsigned /*lane*/, PendingFile& copy) {
     return copyRecordOut(job, row, outputDirectory, copy);
-  });
+  }, recordLanes(job.GetRowCount()));
 }
 
 }  // namespace RazaDedeZuzev

@@ -80,7 +80,7 @@ bool ExecuteBatchCopyToResourceStore(InputFile& job, TextWriter& output,
 
   return copyEveryRecord(job, &output, [&](std::uint64_t row, unsigned /*lane*/, PendingFile& copy) {
     return storeRecord(readRecord(job, row, fromMultipleDirectories, inputBaseDirectory), copy);
-  });
+  }, recordLanes(job.GetRowCount()));
 }
 
 }  // namespace RazaDedeZuzev

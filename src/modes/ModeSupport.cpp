@@ -101,13 +101,16 @@ bool extractEntry(ZipArchive& archive, const std::string& archiveName, const Cop
   return true;
 }
 
-std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount) {
-  // Each reader holds a descriptor, and each copy in flight another: where
-  // descriptors are scarce they go to the copies.
+unsigned recordLanes(std::uint64_t rowCount) {
+  // Where descriptors are scarce, a run fails at the same record, with the
+  // same message, whatever the timing of two threads.
   constexpr std::uint64_t kDescriptorsToSpare = 64;
-  if (rowCount < 2 || platform::processorCount() < 2 || platform::openFileLimit() < kDescriptorsToSpare) {
-    return nullptr;
-  }
+  const bool pays = rowCount > 1 && platform::processorCount() > 1;
+  return pays && platform::openFileLimit() >= kDescriptorsToSpare ? 2 : 1;
+}
+
+std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount) {
+  if (recordLanes(rowCount) < 2) return nullptr;
   std::string ignored;
   const HeldMessages quiet(ignored);
   auto reader = std::make_unique<ZipArchive>();
@@ -242,7 +245,7 @@ class RecordsInFlight {
 bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes) {
   Publisher publisher(output);
   RecordsInFlight records(job.GetRowCount(), copyRecord);
-  if (lanes > 1 && job.GetRowCount() > 1) records.StartSecondLane();
+  if (lanes > 1) records.StartSecondLane();
   if (!records.PublishAll(publisher)) {
     publisher.Flush();
     return false;

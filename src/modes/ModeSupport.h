@@ -56,10 +56,15 @@ bool openArchiveOfJob(ZipArchive& archive, const std::u16string& zipFilePath);
 bool extractEntry(ZipArchive& archive, const std::string& archiveName, const CopyDestination& destination,
                   std::u16string_view uuid, PendingFile& copy);
 
+// How many threads copy the records of a job (copyEveryRecord): two where
+// that pays and is safe, one on a single core, for a single record, or
+// where file descriptors are scarce (each copy in flight holds some).
+unsigned recordLanes(std::uint64_t rowCount);
+
 // A second reader of the job's archive, so that a second thread can extract
-// the next record's entry at the same time; null where that would not pay
-// (one core, one record, few file descriptors) or the archive cannot be
-// opened again. Nothing is said either way: one reader does the work then.
+// the next record's entry at the same time; null where one lane is enough
+// (recordLanes) or the archive cannot be opened again. Nothing is said
+// either way: one reader does the work then.
 std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount);
 
 // Copies one record (`row`) into `copy`, ready to be published; false after
