@@ -152,6 +152,8 @@ MUTANTS = [
      "entry.type != platform::FileType::Directory && !entry.hidden"),
     ("zip-directories-listed", "modes/ListZipEntry.cpp",
      "return !isDirectory && !entry.isHidden;", "return !entry.isHidden;"),
+    ("empty-message-makes-error-file", "base/Logger.cpp",
+     "  if (text.empty()) return;  // no message: no error file\n", ""),
     ("held-messages-lost", "modes/ModeSupport.cpp",
      "      Logger::GetInstance() << outcome.messages;\n", ""),
     ("later-record-messages-shown", "modes/ModeSupport.cpp",

@@ -26,6 +26,7 @@ Logger::~Logger() = default;
 void Logger::write(std::string_view text) {
   // Text ends at its first NUL byte, as formatted printing of "%s" would.
   text = text.substr(0, text.find('\0'));
+  if (text.empty()) return;  // no message: no error file
   if (heldMessages != nullptr) {
     heldMessages->append(text);
     return;

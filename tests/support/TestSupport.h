@@ -191,7 +191,11 @@ struct RunResult {
   std::string err;  // <job>.err, likewise
   bool outExists = false;
   bool errExists = false;
-  std::string outcome() const { return testsupport::outcome(exitCode, out, err); }
+  // An error file that exists but is empty tells a message-less run from a
+  // silent one: it shows as such.
+  std::string outcome() const {
+    return testsupport::outcome(exitCode, out, errExists && err.empty() ? "(an empty error file)" : err);
+  }
 };
 
 struct RunOptions {
