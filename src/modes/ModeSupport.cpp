@@ -246,11 +246,9 @@ bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyR
   Publisher publisher(output);
   RecordsInFlight records(job.GetRowCount(), copyRecord);
   if (lanes > 1) records.StartSecondLane();
-  if (!records.PublishAll(publisher)) {
-    publisher.Flush();
-    return false;
-  }
-  return publisher.Flush();
+  // The copies before a failed record are published all the same.
+  const bool everyRecordCopied = records.PublishAll(publisher);
+  return publisher.Flush() && everyRecordCopied;
 }
 
 }  // namespace RazaDedeZuzev
