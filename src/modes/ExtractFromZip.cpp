@@ -19,10 +19,8 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
   job.AddColumn("file_name");
 
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
-  ZipArchive archive;
-  if (!openArchiveOfJob(archive, zipFilePath)) return false;
-  const std::unique_ptr<ZipArchive> secondReader = openSecondReader(zipFilePath, job.GetRowCount());
-  ZipArchive* const readers[] = {&archive, secondReader.get()};
+  ArchiveReaders archive;
+  if (!archive.Open(zipFilePath, job.GetRowCount())) return false;
   const std::u16string outputBaseDirectory =
       toWideString(job.GetParameter("output_base_dir_path"));
 
@@ -32,9 +30,9 @@ bool ExecuteExtractFromZip(InputFile& job, TextWriter& output) {
     const std::u16string fileName = toWideString(job.GetCell(row, "file_name"));
     const std::u16string destination = joinPath(outputBaseDirectory, fileName);
     return checkNameBelowBase("file_name", fileName) &&
-           extractEntry(*readers[lane], archiveName, {destination, directoryOfFile(destination)}, uuid, copy);
+           extractEntry(archive.ForLane(lane), archiveName, {destination, directoryOfFile(destination)}, uuid, copy);
   };
-  return copyEveryRecord(job, &output, extractRecord, secondReader ? 2 : 1);
+  return copyEveryRecord(job, &output, extractRecord, archive.Lanes());
 }
 
 }  // namespace RazaDedeZuzev

@@ -44,15 +44,13 @@ bool ExecuteExtractFromZipToResourceStore(InputFile& job, TextWriter& output) {
   job.AddColumn("storage_type");
 
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
-  ZipArchive archive;
-  if (!openArchiveOfJob(archive, zipFilePath)) return false;
-  const std::unique_ptr<ZipArchive> secondReader = openSecondReader(zipFilePath, job.GetRowCount());
-  ZipArchive* const readers[] = {&archive, secondReader.get()};
+  ArchiveReaders archive;
+  if (!archive.Open(zipFilePath, job.GetRowCount())) return false;
 
   const auto storeRecord = [&](std::uint64_t row, unsigned lane, PendingFile& copy) {
-    return storeEntry(job, row, *readers[lane], copy);
+    return storeEntry(job, row, archive.ForLane(lane), copy);
   };
-  return copyEveryRecord(job, &output, storeRecord, secondReader ? 2 : 1);
+  return copyEveryRecord(job, &output, storeRecord, archive.Lanes());
 }
 
 }  // namespace RazaDedeZuzev

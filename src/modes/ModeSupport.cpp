@@ -109,12 +109,17 @@ unsigned recordLanes(std::uint64_t rowCount) {
   return pays && platform::openFileLimit() >= kDescriptorsToSpare ? 2 : 1;
 }
 
-std::unique_ptr<ZipArchive> openSecondReader(const std::u16string& zipFilePath, std::uint64_t rowCount) {
-  if (recordLanes(rowCount) < 2) return nullptr;
+ArchiveReaders::ArchiveReaders() : first(std::make_unique<ZipArchive>()) {}
+ArchiveReaders::~ArchiveReaders() = default;
+
+bool ArchiveReaders::Open(const std::u16string& zipFilePath, std::uint64_t rowCount) {
+  if (!openArchiveOfJob(*first, zipFilePath)) return false;
+  if (recordLanes(rowCount) < 2) return true;
   std::string ignored;
   const HeldMessages quiet(ignored);
-  auto reader = std::make_unique<ZipArchive>();
-  return reader->SetZipFilePath(zipFilePath) ? std::move(reader) : nullptr;
+  second = std::make_unique<ZipArchive>();
+  if (!second->SetZipFilePath(zipFilePath)) second.reset();
+  return true;
 }
 
 namespace {
