@@ -132,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::ValuesIn(writingModes()), ::testing::ValuesIn(kFaults)),
     [](const auto& info) { return camelCase(std::get<0>(info.param).word) + "_" + std::get<1>(info.param); });
 
-// Limits of the run itself: a run that has used up its file descriptors
-// still tells why it failed (the message waits until the error file can be
+// Limits of the run itself: a run with few file descriptors copies within
+// them, a run that has used them up still tells why it failed (the message waits until the error file can be
 // made), and result lines that cannot all be written fail the run although
 // every copy was made.
 class RunLimits : public ::testing::TestWithParam<WritingMode> {};
@@ -147,11 +147,17 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   EXPECT_EQ(workspace.run(fewDescriptors).outcome(),
             outcome(2, "", openFailed(workspace, workspace.items[0], "Too many open files") + mode.failureLine()));
 
-  if (!mode.writesResultLines) return;
   std::vector<Item> many;
   for (int n = 1000; n < 1100; ++n) many.push_back({std::to_string(n) + "abcd-4e11", "f" + std::to_string(n), "content"});
   const Workspace full(mode, many);
   full.writeJob();
+  // The fewest descriptors that two threads copy with hold their copies in
+  // flight and a batch waiting for its sync.
+  RunOptions justEnough;
+  justEnough.descriptorLimit = 64;
+  EXPECT_EQ(full.run(justEnough).outcome(), outcome(0, full.resultLines(many.size()), ""));
+
+  if (!mode.writesResultLines) return;
   RunOptions smallFiles;
   smallFiles.fileSizeLimit = 4096;
   const RunResult run = full.run(smallFiles);
