@@ -1,6 +1,5 @@
 #include "modes/ModeSupport.h"
 
-#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -126,16 +125,14 @@ bool ArchiveReaders::Open(const std::u16string& zipFilePath, std::uint64_t rowCo
 namespace {
 
 // The records of a run in flight on two threads: each thread takes the next
-// record not taken yet, up to a window of records beyond the first one not
+// record not taken yet, up to kAhead records beyond the first one not
 // published, and the caller's thread publishes them strictly in record
-// order. The window lets the second thread go on copying while the
-// caller's thread waits for the disk to take a batch. Every record's
-// messages are held until its turn, so the error file reads as if the
-// records had been copied one after the other.
+// order. Every record's messages are held until its turn, so the error file
+// reads as if the records had been copied one after the other.
 class RecordsInFlight {
  public:
   RecordsInFlight(std::uint64_t rowCount, const RecordCopy& copyRecord)
-      : rowCount(rowCount), copyRecord(copyRecord), outcomes(windowOfRecords()) {}
+      : rowCount(rowCount), copyRecord(copyRecord), outcomes(kAhead) {}
   RecordsInFlight(const RecordsInFlight&) = delete;
   RecordsInFlight& operator=(const RecordsInFlight&) = delete;
   ~RecordsInFlight() { stopSecondLane(); }
@@ -167,14 +164,7 @@ class RecordsInFlight {
   }
 
  private:
-  // Each finished copy in the window holds a descriptor until it is
-  // published, beside the publisher's batch: a quarter of the limit, at most
-  // 128, leaves room for both and for the copies under way.
-  static std::size_t windowOfRecords() {
-    constexpr std::uint64_t kWidest = 128;
-    const std::uint64_t limit = platform::openFileLimit();
-    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, kWidest));
-  }
+  static constexpr std::uint64_t kAhead = 8;
 
   struct Outcome {
     PendingFile copy;
@@ -183,11 +173,11 @@ class RecordsInFlight {
     bool done = false;
   };
 
-  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % outcomes.size()]; }
+  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % kAhead]; }
 
   // The next record to copy, or none; with the mutex held.
   bool takeRecord(std::uint64_t& row) {
-    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + outcomes.size()) return false;
+    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + kAhead) return false;
     row = nextToCopy++;
     return true;
   }
@@ -218,7 +208,7 @@ class RecordsInFlight {
   }
 
   // Waits until the record is copied, copying later ones meanwhile where
-  // that is allowed; the outcome leaves its place for a record a window on.
+  // that is allowed; the outcome leaves its place for a record kAhead on.
   Outcome waitForOutcome(std::uint64_t row) {
     std::unique_lock lock(mutex);
     while (!outcomeOf(row).done) {
@@ -246,7 +236,7 @@ class RecordsInFlight {
 
   std::uint64_t rowCount;
   const RecordCopy& copyRecord;
-  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo their number
+  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo kAhead
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t nextToCopy = 0;
