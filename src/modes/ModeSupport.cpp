@@ -1,5 +1,6 @@
 #include "modes/ModeSupport.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -125,14 +126,16 @@ bool ArchiveReaders::Open(const std::u16string& zipFilePath, std::uint64_t rowCo
 namespace {
 
 // The records of a run in flight on two threads: each thread takes the next
-// record not taken yet, up to kAhead records beyond the first one not
+// record not taken yet, up to a window of records beyond the first one not
 // published, and the caller's thread publishes them strictly in record
-// order. Every record's messages are held until its turn, so the error file
-// reads as if the records had been copied one after the other.
+// order. The window lets the second thread go on copying while the
+// caller's thread waits for the disk to take a batch. Every record's
+// messages are held until its turn, so the error file reads as if the
+// records had been copied one after the other.
 class RecordsInFlight {
  public:
   RecordsInFlight(std::uint64_t rowCount, const RecordCopy& copyRecord)
-      : rowCount(rowCount), copyRecord(copyRecord), outcomes(kAhead) {}
+      : rowCount(rowCount), copyRecord(copyRecord), outcomes(windowOfRecords()) {}
   RecordsInFlight(const RecordsInFlight&) = delete;
   RecordsInFlight& operator=(const RecordsInFlight&) = delete;
   ~RecordsInFlight() { stopSecondLane(); }
@@ -164,7 +167,16 @@ class RecordsInFlight {
   }
 
  private:
-  static constexpr std::uint64_t kAhead = 8;
+  // Each finished copy in the window holds a descriptor until it is
+  // published, beside the publisher's batch (at most half the limit): a
+  // quarter of the limit leaves room for both and for the copies under way.
+  // Half a batch keeps both threads copying while the batch before is
+  // synced.
+  static std::size_t windowOfRecords() {
+    constexpr std::uint64_t kWidest = 1024;
+    const std::uint64_t limit = platform::openFileLimit();
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, kWidest));
+  }
 
   struct Outcome {
     PendingFile copy;
@@ -173,11 +185,11 @@ class RecordsInFlight {
     bool done = false;
   };
 
-  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % kAhead]; }
+  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % outcomes.size()]; }
 
   // The next record to copy, or none; with the mutex held.
   bool takeRecord(std::uint64_t& row) {
-    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + kAhead) return false;
+    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + outcomes.size()) return false;
     row = nextToCopy++;
     return true;
   }
@@ -208,7 +220,7 @@ class RecordsInFlight {
   }
 
   // Waits until the record is copied, copying later ones meanwhile where
-  // that is allowed; the outcome leaves its place for a record kAhead on.
+  // that is allowed; the outcome leaves its place for a record a window on.
   Outcome waitForOutcome(std::uint64_t row) {
     std::unique_lock lock(mutex);
     while (!outcomeOf(row).done) {
@@ -236,7 +248,7 @@ class RecordsInFlight {
 
   std::uint64_t rowCount;
   const RecordCopy& copyRecord;
-  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo kAhead
+  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo their number
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t nextToCopy = 0;
