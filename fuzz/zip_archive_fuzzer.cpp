@@ -42,7 +42,7 @@ void extractEverything(RazaDedeZuzev::ZipArchive& archive, const std::filesystem
     if (!command.EnableHashCalculation()) continue;
     const std::u16string destination = RazaDedeZuzev::platform::utf8ToUtf16((out / std::to_string(i)).string());
     RazaDedeZuzev::PendingFile copy;
-    RazaDedeZuzev::Publisher publisher(nullptr);
+    RazaDedeZuzev::Publisher publisher(nullptr, 1);
     if (command.CopyToPendingFile({destination, RazaDedeZuzev::platform::utf8ToUtf16(out.string())}, copy)) {
       if (copy.digest->WaitForHex().size() != 32) __builtin_trap();
       publisher.Add(std::move(copy));

@@ -260,7 +260,7 @@ class RecordsInFlight {
 }  // namespace
 
 bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes) {
-  Publisher publisher(output);
+  Publisher publisher(output, job.GetRowCount());
   RecordsInFlight records(job.GetRowCount(), copyRecord);
   if (lanes > 1) records.StartSecondLane();
   // The copies before a failed record are published all the same.

@@ -15,15 +15,20 @@ namespace RazaDedeZuzev {
 namespace {
 
 // A sync costs a journal commit and a flush of the disk's cache however
-// little it carries: a few milliseconds here, paid once per batch.
-constexpr std::size_t kLargestBatch = 2048;
+// little it carries: a few milliseconds here, paid once per batch. But the
+// last batch's sync has no copying left to overlap with: a run has eight
+// batches or more, so its last one is short.
+constexpr std::uint64_t kLargestBatch = 2048;
+constexpr std::uint64_t kSmallestBatch = 32;
+constexpr std::uint64_t kBatchesPerRun = 8;
 
 // Each pending copy holds a descriptor; a batch leaves room for the
 // descriptors the copies themselves need.
-std::size_t batchCapacity() {
+std::size_t batchCapacity(std::uint64_t copiesExpected) {
   const std::uint64_t limit = platform::openFileLimit();
   const std::uint64_t room = limit > 16 ? (limit - 16) / 2 : 1;
-  return static_cast<std::size_t>(std::clamp<std::uint64_t>(room, 1, kLargestBatch));
+  const std::uint64_t wanted = std::clamp(copiesExpected / kBatchesPerRun, kSmallestBatch, kLargestBatch);
+  return static_cast<std::size_t>(std::max<std::uint64_t>(std::min(room, wanted), 1));
 }
 
 std::string systemFailure(const char* what, std::u16string_view path, const std::error_code& error) {
@@ -37,8 +42,8 @@ void discardPendingFile(PendingFile& copy) {
   platform::discardTemporaryFile(copy.file);
 }
 
-Publisher::Publisher(TextWriter* output)
-    : output(output), durable(durableWritesWanted()), capacity(batchCapacity()) {
+Publisher::Publisher(TextWriter* output, std::uint64_t copiesExpected)
+    : output(output), durable(durableWritesWanted()), capacity(batchCapacity(copiesExpected)) {
   pending.reserve(capacity);
 }
 

@@ -12,6 +12,7 @@
 // sync reaches both: one sync per batch instead of two.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,7 +46,8 @@ void discardPendingFile(PendingFile& copy);
 class Publisher {
  public:
   // `output` receives the result lines; null for a mode that writes none.
-  explicit Publisher(TextWriter* output);
+  // `copiesExpected` sizes the batches.
+  Publisher(TextWriter* output, std::uint64_t copiesExpected);
   Publisher(const Publisher&) = delete;
   Publisher& operator=(const Publisher&) = delete;
   // Copies still pending are dropped, never named.

@@ -28,7 +28,7 @@ TEST(FileCopyCommand, SourceThatChangesAfterOpeningNeverYieldsOtherBytes) {
         ASSERT_TRUE(command.SetSourceFilePath((dir / "source").u16string()));
         shrinks ? fs::resize_file(dir / "source", 700000) : writeFile(dir / "source", bytes);
         PendingFile copy;
-        Publisher publisher(nullptr);
+        Publisher publisher(nullptr, 1);
         copied = command.CopyToPendingFile({(dir / "out/copy").u16string(), (dir / "out").u16string()}, copy);
         digest = copy.digest;
         copied = copied && publisher.Add(std::move(copy)) && publisher.Flush();
