@@ -135,7 +135,7 @@ namespace {
 class RecordsInFlight {
  public:
   RecordsInFlight(std::uint64_t rowCount, const RecordCopy& copyRecord)
-      : rowCount(rowCount), copyRecord(copyRecord), outcomes(windowOfRecords()) {}
+      : rowCount(rowCount), copyRecord(copyRecord), outcomes(windowOfRecords(rowCount)) {}
   RecordsInFlight(const RecordsInFlight&) = delete;
   RecordsInFlight& operator=(const RecordsInFlight&) = delete;
   ~RecordsInFlight() { stopSecondLane(); }
@@ -170,12 +170,13 @@ class RecordsInFlight {
   // Each finished copy in the window holds a descriptor until it is
   // published, beside the publisher's batch (at most half the limit): a
   // quarter of the limit leaves room for both and for the copies under way.
-  // Half a batch keeps both threads copying while the batch before is
-  // synced.
-  static std::size_t windowOfRecords() {
+  // Half the largest batch keeps both threads copying while a batch is
+  // synced; a job of fewer records needs no more places than it has.
+  static std::size_t windowOfRecords(std::uint64_t rowCount) {
     constexpr std::uint64_t kWidest = 1024;
     const std::uint64_t limit = platform::openFileLimit();
-    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, kWidest));
+    const std::uint64_t widest = std::min(kWidest, std::max<std::uint64_t>(rowCount, 1));
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, widest));
   }
 
   struct Outcome {
