@@ -88,9 +88,9 @@ using RecordCopy = std::function<bool(std::uint64_t row, unsigned lane, PendingF
 // writing result lines to `output` (null: none). The first record that
 // fails ends the run: the copies before it are published and reported all
 // the same. True when every record was copied and published.
-// With two lanes, each record after the first of a pair is copied on a
-// second thread while the first is: its messages wait for its turn, and
-// are dropped with its copy when the record before it fails.
+// With two lanes, a second thread copies records ahead of the one being
+// published: their messages wait for their turn, and are dropped with
+// their copies when a record before them fails.
 bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes = 1);
 
 }  // namespace RazaDedeZuzev

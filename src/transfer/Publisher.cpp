@@ -28,7 +28,7 @@ std::size_t batchCapacity(std::uint64_t copiesExpected) {
   const std::uint64_t limit = platform::openFileLimit();
   const std::uint64_t room = limit > 16 ? (limit - 16) / 2 : 1;
   const std::uint64_t wanted = std::clamp(copiesExpected / kBatchesPerRun, kSmallestBatch, kLargestBatch);
-  return static_cast<std::size_t>(std::max<std::uint64_t>(std::min(room, wanted), 1));
+  return static_cast<std::size_t>(std::min(room, wanted));
 }
 
 std::string systemFailure(const char* what, std::u16string_view path, const std::error_code& error) {

@@ -133,9 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return camelCase(std::get<0>(info.param).word) + "_" + std::get<1>(info.param); });
 
 // Limits of the run itself: a run with few file descriptors copies within
-// them, a run that has used them up still tells why it failed (the message waits until the error file can be
-// made), and result lines that cannot all be written fail the run although
-// every copy was made.
+// them, a run that has used them up still tells why it failed (the message
+// waits until the error file can be made), and result lines that cannot
+// all be written fail the run although every copy was made.
 class RunLimits : public ::testing::TestWithParam<WritingMode> {};
 
 TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
