@@ -31,9 +31,9 @@ fi
 printf 'dir_path\t%s\n' "$tree" > "$data/list.job"
 
 # 100,000 records: every file once, half under their real names, half missing.
-python3 - "$tree" "$data/exists.job" "$data/missing.job" <<'PY'
+python3 - "$tree" "$data/exists.job" "$data/missing.job" "$data/missing-root.job" <<'PY'
 import sys
-root, exists_job, missing_job = sys.argv[1:]
+root, exists_job, missing_job, missing_root_job = sys.argv[1:]
 with open(exists_job, "w") as out:
     n = 0
     for a in range(10):
@@ -46,6 +46,10 @@ with open(exists_job, "w") as out:
 with open(missing_job, "w") as out:
     for n in range(1000000):
         out.write(f"file\t{n:08x}-1111-2222-3333-444455556666\t{root}/nowhere/d{n % 1000}\tfile{n}.bin\t1\n")
+# A store root on a mount that is not there: nothing exists up to the root.
+with open(missing_root_job, "w") as out:
+    for n in range(1000000):
+        out.write(f"file\t{n:08x}-1111-2222-3333-444455556666\t/nonexistent-store/d{n % 1000}\tfile{n}.bin\t1\n")
 PY
 
 bench/compare.py "list_files, 100,000 files in 4 levels" "$runs" \
@@ -61,3 +65,7 @@ bench/compare.py "test_file_existence, 1,000,000 records (all missing files)" "$
   "razadedezuzev=$program test_file_existence $data/missing.job" \
   "perl one-liner=perl -F'\t' -lane 'print \$F[1] if -f \"\$F[2]/\$F[3]\"' $data/missing.job" \
   "awk (reading only)=awk -F'\t' '{n+=NF} END{print n}' $data/missing.job"
+
+bench/compare.py "test_file_existence, 1,000,000 records below a directory missing up to /" "$runs" \
+  "razadedezuzev=$program test_file_existence $data/missing-root.job" \
+  "perl one-liner=perl -F'\t' -lane 'print \$F[1] if -f \"\$F[2]/\$F[3]\"' $data/missing-root.job"

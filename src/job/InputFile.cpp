@@ -146,7 +146,7 @@ InputFile::LineResult InputFile::storeLine(std::string_view text) {
 
 std::string_view InputFile::keepRowText(std::string_view text) {
   if (rowBlocks.empty() || kRowBlockSize - blockUsed < text.size()) {
-    rowBlocks.push_back(std::make_unique<char[]>(kRowBlockSize));
+    rowBlocks.push_back(std::make_unique_for_overwrite<char[]>(kRowBlockSize));
     blockUsed = 0;
   }
   char* kept = rowBlocks.back().get() + blockUsed;

@@ -1,10 +1,6 @@
 #include "modes/ModeSupport.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "base/Logger.h"
@@ -12,6 +8,7 @@
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
 #include "job/InputFile.h"
+#include "modes/WorkInOrder.h"
 #include "platform/File.h"
 #include "platform/System.h"
 #include "transfer/Publisher.h"
@@ -125,147 +122,32 @@ bool ArchiveReaders::Open(const std::u16string& zipFilePath, std::uint64_t rowCo
 
 namespace {
 
-// The records of a run in flight on two threads: each thread takes the next
-// record not taken yet, up to a window of records beyond the first one not
-// published, and the caller's thread publishes them strictly in record
-// order. The window lets the second thread go on copying while the
-// caller's thread waits for the disk to take a batch. Every record's
-// messages are held until its turn, so the error file reads as if the
-// records had been copied one after the other.
-class RecordsInFlight {
- public:
-  RecordsInFlight(std::uint64_t rowCount, const RecordCopy& copyRecord)
-      : rowCount(rowCount), copyRecord(copyRecord), outcomes(windowOfRecords(rowCount)) {}
-  RecordsInFlight(const RecordsInFlight&) = delete;
-  RecordsInFlight& operator=(const RecordsInFlight&) = delete;
-  ~RecordsInFlight() { stopSecondLane(); }
-
-  // Starts the thread of lane 1; false when none can be started (the
-  // caller's thread then copies every record).
-  bool StartSecondLane() {
-    try {
-      secondLane = std::thread([this] { copyWhileRecordsRemain(1); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-
-  // Publishes every record in order, copying records on this thread (lane
-  // 0) while the next one to publish is not copied yet.
-  bool PublishAll(Publisher& publisher) {
-    for (std::uint64_t row = 0; row < rowCount; ++row) {
-      Outcome outcome = waitForOutcome(row);
-      Logger::GetInstance() << outcome.messages;
-      if (!outcome.copied || !publisher.Add(std::move(outcome.copy))) {
-        stopSecondLane();
-        for (Outcome& left : outcomes) discardPendingFile(left.copy);
-        return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  // Each finished copy in the window holds a descriptor until it is
-  // published, beside the publisher's batch (at most half the limit): a
-  // quarter of the limit leaves room for both and for the copies under way.
-  // Half the largest batch keeps both threads copying while a batch is
-  // synced; a job of fewer records needs no more places than it has.
-  static std::size_t windowOfRecords(std::uint64_t rowCount) {
-    constexpr std::uint64_t kWidest = 1024;
-    const std::uint64_t limit = platform::openFileLimit();
-    const std::uint64_t widest = std::min(kWidest, std::max<std::uint64_t>(rowCount, 1));
-    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, widest));
-  }
-
-  struct Outcome {
-    PendingFile copy;
-    std::string messages;
-    bool copied = false;
-    bool done = false;
-  };
-
-  Outcome& outcomeOf(std::uint64_t row) { return outcomes[row % outcomes.size()]; }
-
-  // The next record to copy, or none; with the mutex held.
-  bool takeRecord(std::uint64_t& row) {
-    if (stopping || nextToCopy == rowCount || nextToCopy == nextToPublish + outcomes.size()) return false;
-    row = nextToCopy++;
-    return true;
-  }
-
-  // Copies one record into its outcome, the mutex released meanwhile.
-  void copy(std::unique_lock<std::mutex>& lock, std::uint64_t row, unsigned lane) {
-    lock.unlock();
-    Outcome& outcome = outcomeOf(row);
-    {
-      const HeldMessages held(outcome.messages);
-      outcome.copied = copyRecord(row, lane, outcome.copy);
-    }
-    lock.lock();
-    outcome.done = true;
-    changed.notify_all();
-  }
-
-  // The loop of lane 1: it ends when no record is left to take.
-  void copyWhileRecordsRemain(unsigned lane) {
-    std::unique_lock lock(mutex);
-    while (true) {
-      std::uint64_t row = 0;
-      bool taken = false;
-      changed.wait(lock, [&] { return stopping || nextToCopy == rowCount || (taken = takeRecord(row)); });
-      if (!taken) return;
-      copy(lock, row, lane);
-    }
-  }
-
-  // Waits until the record is copied, copying later ones meanwhile where
-  // that is allowed; the outcome leaves its place for a record a window on.
-  Outcome waitForOutcome(std::uint64_t row) {
-    std::unique_lock lock(mutex);
-    while (!outcomeOf(row).done) {
-      std::uint64_t next = 0;
-      if (takeRecord(next)) {
-        copy(lock, next, 0);
-      } else {
-        changed.wait(lock);
-      }
-    }
-    Outcome outcome = std::exchange(outcomeOf(row), Outcome());
-    ++nextToPublish;
-    changed.notify_all();
-    return outcome;
-  }
-
-  void stopSecondLane() {
-    {
-      const std::lock_guard lock(mutex);
-      stopping = true;
-    }
-    changed.notify_all();
-    if (secondLane.joinable()) secondLane.join();
-  }
-
-  std::uint64_t rowCount;
-  const RecordCopy& copyRecord;
-  std::vector<Outcome> outcomes;  // of the records in flight, by row modulo their number
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::uint64_t nextToCopy = 0;
-  std::uint64_t nextToPublish = 0;
-  bool stopping = false;
-  std::thread secondLane;
-};
+// Each finished copy in the window holds a descriptor until it is
+// published, beside the publisher's batch (at most half the limit): a
+// quarter of the limit leaves room for both and for the copies under way.
+// Half the largest batch keeps both threads copying while a batch is
+// synced; a job of fewer records needs no more places than it has.
+std::size_t windowOfRecords(std::uint64_t rowCount) {
+  constexpr std::uint64_t kWidest = 1024;
+  const std::uint64_t limit = platform::openFileLimit();
+  const std::uint64_t widest = std::min(kWidest, std::max<std::uint64_t>(rowCount, 1));
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 4, 1, widest));
+}
 
 }  // namespace
 
 bool copyEveryRecord(InputFile& job, TextWriter* output, const RecordCopy& copyRecord, unsigned lanes) {
+  platform::keepHeapCompactForCopyingThreads();
   Publisher publisher(output, job.GetRowCount());
-  RecordsInFlight records(job.GetRowCount(), copyRecord);
+  // The second thread copies records ahead of the one being published, and
+  // goes on copying while the caller's thread waits for the disk to take a
+  // batch.
+  WorkInOrder<PendingFile> records(job.GetRowCount(), windowOfRecords(job.GetRowCount()), copyRecord);
   if (lanes > 1) records.StartSecondLane();
   // The copies before a failed record are published all the same.
-  const bool everyRecordCopied = records.PublishAll(publisher);
+  const bool everyRecordCopied = records.TakeAll(
+      [&](PendingFile&& copy, bool copied) { return copied && publisher.Add(std::move(copy)); },
+      [](PendingFile& left) { discardPendingFile(left); });
   return publisher.Flush() && everyRecordCopied;
 }
 

@@ -5,42 +5,48 @@
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
 #include "job/InputFile.h"
+#include "modes/ModeSupport.h"
 #include "modes/Modes.h"
+#include "modes/WorkInOrder.h"
 #include "platform/FileSystem.h"
 
 namespace RazaDedeZuzev {
+namespace {
 
-// Writes a line with the uuid and the size for every record whose path names
-// a regular file; missing files are told by the uuids that do not come back.
-// A path that cannot be examined (no right to search a directory, an I/O
-// error) is no missing file: the mode stops there, with the system's text.
-bool TestFileExistence(InputFile& job, TextWriter& output) {
-  job.AddColumn("uuid");
-  job.AddColumn("dir_name");
-  job.AddColumn("file_name");
-  job.AddColumn("storage_type");
-  const InputFile::Column columns[] = {job.FindColumn("uuid"), job.FindColumn("dir_name"),
-                                       job.FindColumn("file_name"), job.FindColumn("storage_type")};
+// Records are tested in runs of this many: a run is the unit the two
+// threads share, and a few runs in flight hold little memory.
+constexpr std::uint64_t kRecordsPerRun = 1024;
+constexpr std::size_t kRunsInFlight = 8;
+constexpr std::size_t kColumns = 4;
 
-  // Millions of records go through here: every buffer is reused.
-  InputFile::Fields fields;
-  std::string_view views[std::size(columns)];
-  std::u16string cells[std::size(columns)];
-  platform::StatusLookup lookup;
-  // Each directory is converted and looked up once, found by the job's own
-  // text of it (which stays where it is for the whole run).
-  std::unordered_map<std::string_view, platform::StatusLookup::Directory> directories;
-  const platform::StatusLookup::Directory noDirectory = lookup.AddDirectory(u"");
-  std::string line;
-  const std::uint64_t rowCount = job.GetRowCount();
-  for (std::uint64_t row = 0; row < rowCount; ++row) {
+// Tests records with a lookup of its own: one per thread.
+class ExistenceTester {
+ public:
+  explicit ExistenceTester(const InputFile& job)
+      : job(job),
+        columns{job.FindColumn("uuid"), job.FindColumn("dir_name"), job.FindColumn("file_name"),
+                job.FindColumn("storage_type")},
+        noDirectory(lookup.AddDirectory(u"")) {}
+
+  // Appends the line of every record of [first, end) whose path names a
+  // regular file to `lines`; false at the first record whose path cannot be
+  // examined, after the message (the lines before it stay).
+  bool TestRun(std::uint64_t first, std::uint64_t end, std::string& lines) {
+    for (std::uint64_t row = first; row < end; ++row) {
+      if (!testRecord(row, lines)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool testRecord(std::uint64_t row, std::string& lines) {
     job.SplitRecord(row, fields);
     // The cells are converted as the job is read, in column order; where a
     // conversion cannot fail (text that is not empty), it may come later or
     // not at all: the uuid's when its line is written, a known directory's
     // never again, storage_type's (read, not used) never.
     platform::StatusLookup::Directory directory = 0;
-    for (std::size_t n = 0; n < std::size(columns); ++n) {
+    for (std::size_t n = 0; n < kColumns; ++n) {
       views[n] = job.GetCellView(fields, columns[n]);
       cells[n].clear();
       if (n == 1 && !views[n].empty()) {
@@ -57,18 +63,60 @@ bool TestFileExistence(InputFile& job, TextWriter& output) {
     }
     platform::FileStatus status;
     if (const std::error_code error = lookup.getFileStatus(directory, cells[2], status)) {
-      Logger::GetInstance() << "failed to get status of file: " << toUtf8(joinPath(lookup.DirectoryPath(directory), cells[2]))
-                            << ": " << GetLastErrorMessage(error) << "\n";
+      Logger::GetInstance() << "failed to get status of file: "
+                            << toUtf8(joinPath(lookup.DirectoryPath(directory), cells[2])) << ": "
+                            << GetLastErrorMessage(error) << "\n";
       return false;
     }
-    if (status.type != platform::FileType::RegularFile) continue;
+    if (status.type != platform::FileType::RegularFile) return true;
     if (!views[0].empty()) appendWideString(views[0], cells[0]);
-    line.assign("file\t").append(toUtf8(cells[0])).push_back('\t');
-    appendDecimal(line, static_cast<std::int64_t>(status.size));
-    line.push_back('\n');
-    output.Write(line);
+    lines.append("file\t").append(toUtf8(cells[0])).push_back('\t');
+    appendDecimal(lines, static_cast<std::int64_t>(status.size));
+    lines.push_back('\n');
+    return true;
   }
-  return true;
+
+  const InputFile& job;
+  const InputFile::Column columns[kColumns];
+  // Millions of records go through here: every buffer is reused.
+  InputFile::Fields fields;
+  std::string_view views[kColumns];
+  std::u16string cells[kColumns];
+  platform::StatusLookup lookup;
+  // Each directory is converted and looked up once, found by the job's own
+  // text of it (which stays where it is for the whole run).
+  std::unordered_map<std::string_view, platform::StatusLookup::Directory> directories;
+  const platform::StatusLookup::Directory noDirectory;
+};
+
+}  // namespace
+
+// Writes a line with the uuid and the size for every record whose path names
+// a regular file; missing files are told by the uuids that do not come back.
+// A path that cannot be examined (no right to search a directory, an I/O
+// error) is no missing file: the mode stops there, with the system's text.
+// Where two threads pay, the second tests runs of records ahead of the
+// first; lines and messages still come in record order.
+bool TestFileExistence(InputFile& job, TextWriter& output) {
+  job.AddColumn("uuid");
+  job.AddColumn("dir_name");
+  job.AddColumn("file_name");
+  job.AddColumn("storage_type");
+  const std::uint64_t rowCount = job.GetRowCount();
+  const std::uint64_t runCount = (rowCount + kRecordsPerRun - 1) / kRecordsPerRun;
+  ExistenceTester testers[] = {ExistenceTester(job), ExistenceTester(job)};
+  const WorkInOrder<std::string>::Work testRun = [&](std::uint64_t run, unsigned lane, std::string& lines) {
+    const std::uint64_t first = run * kRecordsPerRun;
+    return testers[lane].TestRun(first, std::min(first + kRecordsPerRun, rowCount), lines);
+  };
+  WorkInOrder<std::string> runs(runCount, kRunsInFlight, testRun);
+  if (recordLanes(runCount) > 1) runs.StartSecondLane();
+  return runs.TakeAll(
+      [&](std::string&& lines, bool) {
+        output.Write(lines);
+        return true;
+      },
+      [](std::string&) {});
 }
 
 }  // namespace RazaDedeZuzev

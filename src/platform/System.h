@@ -17,8 +17,16 @@ namespace RazaDedeZuzev::platform {
 std::string systemErrorText(const std::error_code& error);
 
 // Sets the process up for unattended batch work: the system never stops it
-// with a dialog box, and its heap stays compact however many files it copies.
+// with a dialog box.
 void prepareProcess();
+
+// Keeps the heap compact while threads copy many files at once: large
+// blocks (the engine's buffers) are mapped and unmapped instead of being
+// kept in the heap, and all threads share one heap. Called before the
+// copying threads start. Not for a single thread that takes and frees the
+// same large block over and over: there it costs a fresh mapping, and page
+// faults in every read, for each block.
+void keepHeapCompactForCopyingThreads();
 
 // The arguments as the process received them, the program name first, each
 // in the program's own string type, so that any character survives: on

@@ -141,11 +141,25 @@ TEST(UnreadableStatus, IsAnErrorNotAnAbsence) {
   writeFile(dir / "backing/sub/bad/x", "x");
   const FaultFileSystem failing(dir / "backing", dir / "mnt", "--eio bad.txt bad");
   ASSERT_TRUE(failing.mounted());
-  const RunResult exists = runJob("test_file_existence", dir, line({"file", "u1", dir.job("mnt"), "a.txt", "1"}) +
-                                                             line({"file", "u2", dir.job("mnt"), "bad.txt", "1"}) +
-                                                             line({"file", "u3", dir.job("mnt"), "a.txt", "1"}));
-  EXPECT_EQ(exists.outcome(), outcome(2, "file\tu1\t2\n", "failed to get status of file: " + dir.job("mnt/bad.txt") +
-                                                                ": Input/output error\n\nTestFileExistence failed\n"));
+  // Thousands of records, so that two threads share them: what comes back
+  // is still in record order, messages included, and ends where the
+  // unreadable one stands. A directory missing up to the root is absence.
+  std::string job, lines, messages;
+  for (int n = 0; n < 3000; ++n) {
+    const std::string uuid = n % 1100 == 7 ? "" : "u" + std::to_string(n);
+    job += line({"file", uuid, n % 3 == 0 ? "/razadedezuzev-missing-root/d" : dir.job("mnt"), "a.txt", "1"});
+    const bool listed = n % 3 != 0;
+    for (const char* conversion : {"MultiByteToWideChar", listed ? "WideCharToMultiByte" : nullptr}) {
+      if (uuid.empty() && conversion != nullptr) {
+        messages += std::string(conversion) + " failed to get buffer size (" + target().text(SystemError::InvalidArgument) + ")\n";
+      }
+    }
+    if (listed) lines += "file\t" + uuid + "\t2\n";
+  }
+  job += line({"file", "u-bad", dir.job("mnt"), "bad.txt", "1"}) + line({"file", "u-last", dir.job("mnt"), "a.txt", "1"});
+  const RunResult exists = runJob("test_file_existence", dir, job);
+  EXPECT_EQ(exists.outcome(), outcome(2, lines, messages + "failed to get status of file: " + dir.job("mnt/bad.txt") +
+                                                    ": Input/output error\n\nTestFileExistence failed\n"));
   for (const char* root : {"mnt", "mnt/sub"}) {
     const RunResult listing = runJob("list_files", dir, line({"dir_path", dir.job(root)}));
     EXPECT_EQ(listing.exitCode, 2);

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
 
@@ -269,9 +270,12 @@ struct StatusLookup::State {
 };
 
 bool StatusLookup::State::start(Entry& entry) {
-  constexpr std::size_t kMostOpen = 256;  // descriptors held at once
+  // Descriptors held at once: an eighth of the limit leaves room for a
+  // second lookup on another thread and for everything else.
+  static const std::size_t mostOpen =
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(openFileLimit() / 8, 1, 256));
   if (entry.native.empty() || entry.native.front() != '/') return false;  // relative: whole, every time
-  if (opened.size() >= kMostOpen) forget();
+  if (opened.size() >= mostOpen) forget();
   std::string ancestor = entry.native;
   for (;;) {
     auto found = opened.find(ancestor);
@@ -283,13 +287,16 @@ bool StatusLookup::State::start(Entry& entry) {
     if (found != opened.end()) {
       entry.descriptor = found->second;
       entry.rest = entry.native.substr(ancestor.size());
-      if (!entry.rest.empty()) entry.rest.erase(0, 1).push_back('/');
+      if (!entry.rest.empty() && entry.rest.front() == '/') entry.rest.erase(0, 1);
+      if (!entry.rest.empty()) entry.rest.push_back('/');
       entry.started = true;
       return true;
     }
+    // The root is where every search ends: a directory missing up to it
+    // is searched from there, one query a name, like any other.
+    if (ancestor == "/") return false;
     const std::size_t slash = ancestor.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return false;
-    ancestor.resize(slash);
+    ancestor.resize(slash == 0 ? 1 : slash);
   }
 }
 

@@ -53,7 +53,9 @@ std::string systemErrorText(const std::error_code& error) {
 }
 
 // POSIX shows no error dialogs.
-void prepareProcess() {
+void prepareProcess() {}
+
+void keepHeapCompactForCopyingThreads() {
 #ifdef __GLIBC__
   // The engine takes and frees a 1 MiB buffer for every entry it extracts,
   // on two threads at once. Kept in the heap, such a freed block is split

@@ -164,6 +164,9 @@ void prepareProcess() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
+// The Windows heap returns large blocks to the system by itself.
+void keepHeapCompactForCopyingThreads() {}
+
 std::vector<std::u16string> commandLineArguments(int argc, char** argv) {
   std::vector<std::u16string> arguments;
   // The wide command line carries every character; the narrow argv only
