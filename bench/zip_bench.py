@@ -102,6 +102,7 @@ def main():
         ("razadedezuzev first-block listing",
          f"{program} list_zip_entry_with_first_block {list_job}", None),
         ("razadedezuzev extract_from_zip (all)", f"{program} extract_from_zip {all_job}", out),
+        ("7z x (all)", f"7z x -bd -y -o{out} {mib} > /dev/null", out),
     ])
 
     # 4. Time per record with 1,000 and 10,000 records of a 10,000-entry archive.

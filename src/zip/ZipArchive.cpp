@@ -17,6 +17,9 @@ namespace {
 // Method texts of the encryption methods the engine names.
 constexpr std::u16string_view kEncryptionMethodMarks[] = {u"AES", u"ZipCrypto", u"StrongCrypto"};
 
+// Answers to the engine's reads while it extracts only the start of an entry.
+constexpr std::uint32_t kStartOfEntryRead = 16 << 10;
+
 // Bit of the DOS attributes that hides a file.
 constexpr std::uint64_t kHiddenAttribute = 0x2;
 
@@ -178,9 +181,13 @@ bool ZipArchive::GetZipContentData(std::uint64_t index, void* buffer, std::size_
   const auto stream = makeEngineObject<SequentialOutStreamBufferWriter>(buffer, capacity, &byteCount);
   state->selectedIndex = static_cast<std::uint32_t>(index);
   // The listing takes whatever bytes arrived: the engine's verdict on the
-  // rest of the item does not matter here.
+  // rest of the item does not matter here. The first bytes of a deflated
+  // entry need its first block's tables and a few symbols: the engine is
+  // fed in small answers, so that it does not read the whole packed entry.
   std::int32_t ignoredVerdict = 0;
+  state->inStream->SetLargestAnswer(kStartOfEntryRead);
   const HRESULT result = extractSelectedItem(*state, stream, ignoredVerdict);
+  state->inStream->SetLargestAnswer(0);
   const bool stoppedByStream = result == E_ABORT && stream->StoppedWhenFull();
   if (result != S_OK && !stoppedByStream) {
     Logger::GetInstance() << "extract failed\n";

@@ -27,7 +27,7 @@ HRESULT FileInStream::QueryInterface(const GUID& iid, void** object) {
 HRESULT FileInStream::Read(void* data, std::uint32_t size, std::uint32_t* processedSize) {
   if (processedSize != nullptr) *processedSize = 0;
   auto* cursor = static_cast<unsigned char*>(data);
-  std::uint32_t remaining = size;
+  std::uint32_t remaining = largestAnswer == 0 ? size : std::min(size, largestAnswer);
   while (remaining > 0) {
     std::size_t bytesRead = 0;
     const std::error_code error =

@@ -21,6 +21,13 @@ class FileInStream : public IInStream, public CMyUnknownImp {
   // Opens the file for reading; false after a system error report.
   bool OpenFile();
 
+  // Answers each read with at most `size` bytes (the interface allows a
+  // short answer, and the engine asks again when it needs more), or, with
+  // 0, with all it asks for. The engine asks for a whole entry's packed
+  // data at once; a reader that wants only the start of an entry need not
+  // read the rest.
+  void SetLargestAnswer(std::uint32_t size) { largestAnswer = size; }
+
   HRESULT SEVENZIP_CALL QueryInterface(const GUID& iid, void** object) override;
   ULONG SEVENZIP_CALL AddRef() override { return addReference(); }
   ULONG SEVENZIP_CALL Release() override { return releaseReference(); }
@@ -34,6 +41,7 @@ class FileInStream : public IInStream, public CMyUnknownImp {
  private:
   std::u16string path;
   platform::UniqueFile file;
+  std::uint32_t largestAnswer = 0;
 };
 
 }  // namespace RazaDedeZuzev::SevenZipArchiveImpl
