@@ -21,7 +21,7 @@ bool RazaDedeZuzevApplication::ParseArguments(const std::vector<std::u16string>&
     Logger::GetInstance() << "unknown mode: " << asUtf8(arguments[1]) << "\n";
     return false;
   }
-  return true;
+  return !mode->readsArchives || checkArchiveSettings();
 }
 
 bool RazaDedeZuzevApplication::Run() {

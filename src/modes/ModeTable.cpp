@@ -2,7 +2,10 @@
 
 #include <array>
 
+#include "base/Logger.h"
 #include "modes/Modes.h"
+#include "platform/System.h"
+#include "zip/EntryNames.h"
 
 namespace RazaDedeZuzev {
 namespace {
@@ -24,15 +27,15 @@ constexpr std::array<ModeDescription, 9> kModes{{
     {"batch_copy_from_resource_store",
      [](InputFile& job, TextWriter&) { return ExecuteBatchCopyFromResourceStore(job); },
      "ExecuteBatchCopyFromResourceStore failed\n"},
-    {"extract_from_zip", ExecuteExtractFromZip, "ExecuteExtractFromZip failed\n"},
+    {"extract_from_zip", ExecuteExtractFromZip, "ExecuteExtractFromZip failed\n", true},
     {"extract_from_zip_to_resource_store", ExecuteExtractFromZipToResourceStore,
-     "ExecuteExtractFromZipToResourceStore failed\n"},
+     "ExecuteExtractFromZipToResourceStore failed\n", true},
     {"list_zip_entry",
      [](InputFile& job, TextWriter& output) { return ExecuteListZipEntry(job, output, false); },
-     "ExecuteListZipEntry failed\n"},
+     "ExecuteListZipEntry failed\n", true},
     {"list_zip_entry_with_first_block",
      [](InputFile& job, TextWriter& output) { return ExecuteListZipEntry(job, output, true); },
-     "ExecuteListZipEntryWithFirstBlock failed\n"},
+     "ExecuteListZipEntryWithFirstBlock failed\n", true},
     {"list_files", ExecuteListFiles, "ExecuteListFiles failed\n"},
 }};
 
@@ -45,6 +48,13 @@ bool sameWord(std::u16string_view given, const char* word) {
 }
 
 }  // namespace
+
+bool checkArchiveSettings() {
+  if (zipCodePageFromEnvironment()) return true;
+  Logger::GetInstance() << kZipCodePageVariable << " names no code page this system can read: \""
+                        << platform::getEnvironmentVariable(kZipCodePageVariable).value_or("") << "\"\n";
+  return false;
+}
 
 const ModeDescription* findMode(std::u16string_view word) {
   for (const ModeDescription& mode : kModes) {

@@ -21,7 +21,12 @@ struct ModeDescription {
   const char* word;            // matched exactly, case-sensitive
   ModeHandler handler;
   const char* failureMessage;  // written when the handler returns false
+  bool readsArchives = false;  // its settings are checked before any work
 };
+
+// True when the settings of a mode that reads archives name what the
+// system has; otherwise writes why (NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE).
+bool checkArchiveSettings();
 
 // The mode of that word, or null.
 const ModeDescription* findMode(std::u16string_view word);

@@ -4,6 +4,7 @@
 // text, as the system's own converters make them.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -32,5 +33,29 @@ ConversionError appendUtf8AsWide(std::string_view bytes, std::u16string& out);
 // becomes the code page's default character.
 ConversionError appendWideAsCodePage(std::u16string_view text, std::uint32_t codePage,
                                      std::string& out);
+
+// Reads text in a legacy code page (437, 850, 932, 1252, ...) with the
+// system's own converter: iconv on POSIX, MultiByteToWideChar on Windows.
+class CodePageDecoder {
+ public:
+  explicit CodePageDecoder(std::uint32_t codePage);
+  CodePageDecoder(const CodePageDecoder&) = delete;
+  CodePageDecoder& operator=(const CodePageDecoder&) = delete;
+  ~CodePageDecoder();
+
+  // False when the system knows no such code page.
+  bool IsKnown() const;
+  // Sets `utf8` to the UTF-8 form of `bytes`; false when they are not text
+  // in the code page (a byte or a sequence it does not define).
+  bool Decode(std::string_view bytes, std::string& utf8);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state;
+};
+
+// The code page of text that carries no mark of its own: on POSIX the zip
+// format's own, 437; on Windows the system's OEM code page.
+std::uint32_t defaultLegacyCodePage();
 
 }  // namespace RazaDedeZuzev::platform

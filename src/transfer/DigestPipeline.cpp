@@ -18,7 +18,7 @@ void PendingDigest::WaitUntilDone() {
 
 std::string PendingDigest::WaitForWrites() {
   WaitUntilDone();
-  return WriteFailed() ? writeFailureMessage("WriteFile failed: ", writeError) : std::string();
+  return WriteFailed() ? writeFailureMessage("WriteFile failed: ", writeError) + lineAfterFailure : std::string();
 }
 
 std::string PendingDigest::WaitForHex() {

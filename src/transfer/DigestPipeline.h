@@ -38,8 +38,12 @@ class PendingDigest {
   // write that failed, or "". The digest must have been finished.
   std::string WaitForWrites();
   // From now on every chunk is written to `file` before it is hashed;
-  // called before the first chunk is submitted.
-  void WriteTo(platform::FileHandle file) { target = FileWriter(file); }
+  // called before the first chunk is submitted. `followingFailure` is the
+  // writer's own line, which follows a failed write's message.
+  void WriteTo(platform::FileHandle file, std::string followingFailure) {
+    target = FileWriter(file);
+    lineAfterFailure = std::move(followingFailure);
+  }
   // True once a write has failed: the copy cannot succeed any more.
   bool WriteFailed() const { return writeFailed.load(std::memory_order_relaxed); }
   // Waits until the pipeline is done with every chunk; then the file it
@@ -55,6 +59,7 @@ class PendingDigest {
   bool finished = false;  // written and hashed whole; guarded by the pipeline's mutex
   std::string hex;
   FileWriter target;  // where the pipeline writes the chunks, if anywhere
+  std::string lineAfterFailure;
   std::atomic<bool> writeFailed = false;
   std::error_code writeError;  // none: a write wrote less than asked
 };

@@ -86,8 +86,8 @@ bool AbstractFileCopyCommand::WriteChunk(const void* data, std::size_t size, con
   return false;
 }
 
-void AbstractFileCopyCommand::WriteInPipeline(platform::FileHandle file) {
-  digest->WriteTo(file);
+void AbstractFileCopyCommand::WriteInPipeline(platform::FileHandle file, std::string followingFailure) {
+  digest->WriteTo(file, std::move(followingFailure));
 }
 
 bool AbstractFileCopyCommand::SettleWrites() {

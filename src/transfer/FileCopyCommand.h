@@ -67,8 +67,9 @@ class AbstractFileCopyCommand {
   bool HashTransientChunk(const void* data, std::size_t size);
   // Hands the writes of `file` to the digest pipeline too: each gathered
   // chunk is written there, then hashed. Called before the first chunk,
-  // with hashing on.
-  void WriteInPipeline(platform::FileHandle file);
+  // with hashing on. A failed write's message is followed by
+  // `followingFailure`, wherever the failure is found.
+  void WriteInPipeline(platform::FileHandle file, std::string followingFailure);
   // Finishes the digest and waits for the pipeline's writes; false after
   // the message of one that failed.
   bool SettleWrites();

@@ -1,9 +1,12 @@
 #include "zip/ZipArchive.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "base/Logger.h"
 #include "base/TextEncoding.h"
+#include "platform/Text.h"
+#include "zip/EntryNames.h"
 #include "zip/engine/ArchiveExtractCallback.h"
 #include "zip/engine/SequentialOutStreams.h"
 #include "zip/engine/ZipArchiveState.h"
@@ -31,12 +34,46 @@ bool namesEncryptionMethod(std::u16string_view method) {
 }
 
 // A directory's name ends in `/`, whatever separator the archive used.
-std::u16string normalisedEntryPath(std::u16string path, bool isDirectory) {
-  for (char16_t& c : path) {
-    if (c == u'\\') c = u'/';
-  }
-  if (isDirectory && !path.empty() && path.back() != u'/') path.push_back(u'/');
+template <typename Text>
+Text normalisedEntryPath(Text path, bool isDirectory) {
+  std::replace(path.begin(), path.end(), static_cast<typename Text::value_type>('\\'),
+               static_cast<typename Text::value_type>('/'));
+  if (isDirectory && !path.empty() && path.back() != '/') path.push_back('/');
   return path;
+}
+
+bool beyondAscii(const std::string& name) {
+  return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Gives the entries from `first` on the names their archive meant, where
+// they carry no UTF-8 mark (EntryNames.h). The program reads the central
+// directory itself for the stored bytes; where that directory does not
+// match the engine's items one for one (count, sizes), the engine's names
+// stand.
+void applyNameRule(SevenZipArchiveImpl::FileInStream& stream, std::vector<ZipEntry>& list, std::size_t first) {
+  std::uint64_t fileSize = 0;
+  std::vector<StoredEntry> stored;
+  const ArchiveReader read = [&](std::uint64_t offset, std::size_t size, char* buffer) {
+    return stream.ReadAt(offset, size, buffer);
+  };
+  if (!stream.GetFileSize(fileSize) || !readCentralDirectory(read, fileSize, stored) ||
+      stored.size() != list.size() - first) {
+    return;
+  }
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    const ZipEntry& entry = list[first + i];
+    if (stored[i].size != entry.size || stored[i].packedSize != entry.packedSize) return;
+  }
+  const std::uint32_t codePage = zipCodePageFromEnvironment().value_or(platform::defaultLegacyCodePage());
+  platform::CodePageDecoder decoder(codePage);
+  const auto decode = [&](std::string_view bytes, std::string& utf8) { return decoder.Decode(bytes, utf8); };
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!needsNameRule(stored[i])) continue;
+    ZipEntry& entry = list[first + i];
+    const bool isDirectory = !entry.name.empty() && entry.name.back() == '/';
+    entry.name = normalisedEntryPath(nameByRule(stored[i], decode), isDirectory);
+  }
 }
 
 // Reads the properties of one item in the order the engine is asked for
@@ -149,11 +186,18 @@ bool ZipArchive::GetZipEntryList(std::vector<ZipEntry>& list) {
   std::uint32_t count = 0;
   state->inArchive->GetNumberOfItems(&count);
   list.reserve(list.size() + count);
+  const std::size_t first = list.size();
   ItemReader reader(*state);
   for (std::uint32_t index = 0; index < count; ++index) {
     ZipEntry entry;
     if (!reader.Read(index, entry)) return false;
     list.push_back(std::move(entry));
+  }
+  // Names of plain ASCII read alike in every code page: only an archive
+  // with others is read again for its stored names.
+  if (std::any_of(list.begin() + static_cast<std::ptrdiff_t>(first), list.end(),
+                  [](const ZipEntry& entry) { return beyondAscii(entry.name); })) {
+    applyNameRule(*state->inStream.get(), list, first);
   }
   return true;
 }

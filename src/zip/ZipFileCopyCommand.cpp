@@ -8,6 +8,10 @@ namespace RazaDedeZuzev {
 
 using namespace SevenZipArchiveImpl;
 
+namespace {
+constexpr const char* kExtractFailed = "extract failed\n";
+}
+
 ZipFileCopyCommand::ZipFileCopyCommand(ZipArchive& archive)
     : archive(archive), archiveState(*archive.state) {}
 
@@ -24,7 +28,9 @@ bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle file) {
   // Decompressing is the heavier work here: the digest pipeline writes the
   // file as well as hashing it, and this thread only decompresses.
   const bool writesInPipeline = hashEnabled() && file != platform::kInvalidFileHandle;
-  if (writesInPipeline) WriteInPipeline(file);
+  // A write that fails stops the engine: the extraction has failed too,
+  // whichever thread finds it.
+  if (writesInPipeline) WriteInPipeline(file, kExtractFailed);
   std::uint64_t moved = 0;
   const auto consume = [&](const void* data, std::size_t size) {
     if (writesInPipeline && digest->WriteFailed()) return false;
@@ -40,11 +46,12 @@ bool ZipFileCopyCommand::WriteToHandle(platform::FileHandle file) {
   const HRESULT result =
       extractSelectedItem(archiveState, makeEngineObject<SequentialOutStreamFileWriter>(consume), verdict);
   const bool whole = result == S_OK && verdict == kOperationOk && moved == sourceSize;
-  // A failed write stopped the engine: it is the reason to tell. A copy that
-  // succeeded learns of its writes when it is published.
+  // A failed write stopped the engine: it is the reason to tell, with the
+  // failed extraction. A copy that succeeded learns of its writes when it
+  // is published.
   if (!whole && writesInPipeline && !SettleWrites()) return false;
   if (result != S_OK) {
-    Logger::GetInstance() << "extract failed\n";
+    Logger::GetInstance() << kExtractFailed;
     return false;
   }
   // Damaged, truncated or encrypted data is never a copy: the engine's

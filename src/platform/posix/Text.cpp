@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include <string>
+
 #include "platform/Utf.h"
 
 namespace RazaDedeZuzev::platform {
@@ -59,5 +61,39 @@ ConversionError appendWideAsCodePage(std::u16string_view text, std::uint32_t cod
   }
   return {};
 }
+
+struct CodePageDecoder::State {
+  iconv_t converter = reinterpret_cast<iconv_t>(-1);
+  ~State() {
+    if (converter != reinterpret_cast<iconv_t>(-1)) ::iconv_close(converter);
+  }
+};
+
+CodePageDecoder::CodePageDecoder(std::uint32_t codePage) : state(std::make_unique<State>()) {
+  const std::string name = codePage == kCodePageUtf8 ? "UTF-8" : "CP" + std::to_string(codePage);
+  state->converter = ::iconv_open("UTF-8", name.c_str());
+}
+
+CodePageDecoder::~CodePageDecoder() = default;
+
+bool CodePageDecoder::IsKnown() const { return state->converter != reinterpret_cast<iconv_t>(-1); }
+
+bool CodePageDecoder::Decode(std::string_view bytes, std::string& utf8) {
+  utf8.clear();
+  if (!IsKnown()) return false;
+  ::iconv(state->converter, nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
+  // A byte of a legacy code page is at most three bytes of UTF-8.
+  utf8.resize(bytes.size() * 3 + 8);
+  char* input = const_cast<char*>(bytes.data());
+  std::size_t inputLeft = bytes.size();
+  char* output = utf8.data();
+  std::size_t outputLeft = utf8.size();
+  const bool whole = ::iconv(state->converter, &input, &inputLeft, &output, &outputLeft) != static_cast<std::size_t>(-1) &&
+                     ::iconv(state->converter, nullptr, nullptr, &output, &outputLeft) != static_cast<std::size_t>(-1);
+  utf8.resize(utf8.size() - outputLeft);
+  return whole && inputLeft == 0;
+}
+
+std::uint32_t defaultLegacyCodePage() { return 437; }
 
 }  // namespace RazaDedeZuzev::platform

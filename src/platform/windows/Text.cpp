@@ -64,4 +64,37 @@ ConversionError appendWideAsCodePage(std::u16string_view text, std::uint32_t cod
   return {};
 }
 
+struct CodePageDecoder::State {
+  UINT codePage = 0;
+};
+
+CodePageDecoder::CodePageDecoder(std::uint32_t codePage) : state(std::make_unique<State>()) {
+  state->codePage = codePage;
+}
+
+CodePageDecoder::~CodePageDecoder() = default;
+
+bool CodePageDecoder::IsKnown() const { return ::IsValidCodePage(state->codePage) != 0; }
+
+bool CodePageDecoder::Decode(std::string_view bytes, std::string& utf8) {
+  utf8.clear();
+  if (bytes.empty()) return true;
+  if (!IsKnown() || !fitsConverter(bytes.size())) return false;
+  const int length = static_cast<int>(bytes.size());
+  // Refusing what the code page does not define, instead of putting its
+  // default character there.
+  const int needed = ::MultiByteToWideChar(state->codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (needed == 0) return false;
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  if (::MultiByteToWideChar(state->codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, wide.data(), needed) == 0) {
+    return false;
+  }
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), needed, nullptr, 0, nullptr, nullptr);
+  if (size == 0) return false;
+  utf8.resize(static_cast<std::size_t>(size));
+  return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), needed, utf8.data(), size, nullptr, nullptr) != 0;
+}
+
+std::uint32_t defaultLegacyCodePage() { return ::GetOEMCP(); }
+
 }  // namespace RazaDedeZuzev::platform
