@@ -51,24 +51,48 @@ void readExtraFields(std::string_view extra, StoredEntry& entry, bool sizeInFiel
   }
 }
 
-// Parses the directory's entries; false when one is cut short or misplaced.
-bool parseEntries(std::string_view directory, std::vector<StoredEntry>& entries) {
-  while (!directory.empty()) {
-    if (directory.size() < kCentralSize || u32(directory.data()) != kCentralSignature) return false;
-    const char* header = directory.data();
-    const std::size_t nameLength = u16(header + 28), extraLength = u16(header + 30), commentLength = u16(header + 32);
-    const std::size_t total = kCentralSize + nameLength + extraLength + commentLength;
-    if (directory.size() < total) return false;
-    StoredEntry entry;
-    entry.madeByHost = static_cast<std::uint8_t>(u16(header + 4) >> 8);
-    entry.flags = u16(header + 8);
-    entry.packedSize = u32(header + 20);
-    entry.size = u32(header + 24);
-    entry.name.assign(header + kCentralSize, nameLength);
-    readExtraFields(directory.substr(kCentralSize + nameLength, extraLength), entry,
-                    entry.size == 0xFFFFFFFF, entry.packedSize == 0xFFFFFFFF);
-    entries.push_back(std::move(entry));
-    directory.remove_prefix(total);
+// Reads one entry at the start of `bytes` into `entry`; its length, or 0
+// when it is cut short or misplaced.
+std::size_t readEntry(std::string_view bytes, StoredEntry& entry) {
+  if (bytes.size() < kCentralSize || u32(bytes.data()) != kCentralSignature) return 0;
+  const char* header = bytes.data();
+  const std::size_t nameLength = u16(header + 28), extraLength = u16(header + 30), commentLength = u16(header + 32);
+  const std::size_t total = kCentralSize + nameLength + extraLength + commentLength;
+  if (bytes.size() < total) return 0;
+  entry.madeByHost = static_cast<std::uint8_t>(u16(header + 4) >> 8);
+  entry.flags = u16(header + 8);
+  entry.packedSize = u32(header + 20);
+  entry.size = u32(header + 24);
+  entry.name.assign(header + kCentralSize, nameLength);
+  entry.unicodePath.reset();
+  readExtraFields(bytes.substr(kCentralSize + nameLength, extraLength), entry, entry.size == 0xFFFFFFFF,
+                  entry.packedSize == 0xFFFFFFFF);
+  return total;
+}
+
+// Hands every entry of the directory at `start` to `visit`, reading it
+// through a window that holds the largest entry there can be. False when
+// an entry is cut short or misplaced, or `visit` refuses one.
+bool visitEntries(const ArchiveReader& read, std::uint64_t start, std::uint64_t size,
+                  const std::function<bool(const StoredEntry&)>& visit) {
+  constexpr std::size_t kWindow = 256 << 10;  // an entry: at most 46 + 3 x 65,535 bytes
+  std::string window(static_cast<std::size_t>(std::min<std::uint64_t>(size, kWindow)), '\0');
+  std::size_t held = 0, at = 0;
+  std::uint64_t unread = size;
+  StoredEntry entry;
+  while (unread > 0 || at < held) {
+    if (held - at < kWindow / 2 && unread > 0) {
+      std::copy(window.begin() + static_cast<std::ptrdiff_t>(at), window.begin() + static_cast<std::ptrdiff_t>(held), window.begin());
+      held -= at;
+      at = 0;
+      const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(unread, window.size() - held));
+      if (!read(start + (size - unread), piece, window.data() + held)) return false;
+      held += piece;
+      unread -= piece;
+    }
+    const std::size_t length = readEntry(std::string_view(window).substr(at, held - at), entry);
+    if (length == 0 || !visit(entry)) return false;
+    at += length;
   }
   return true;
 }
@@ -103,7 +127,8 @@ std::optional<std::uint32_t> zipCodePageFromEnvironment() {
   return zipCodePageOfSetting(*value);
 }
 
-bool readCentralDirectory(const ArchiveReader& read, std::uint64_t fileSize, std::vector<StoredEntry>& entries) {
+bool readCentralDirectory(const ArchiveReader& read, std::uint64_t fileSize,
+                          const std::function<bool(const StoredEntry&)>& visit) {
   if (fileSize < kEndSize) return false;
   std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndSize + 0xFFFF)), '\0');
   const std::uint64_t tailStart = fileSize - tail.size();
@@ -136,14 +161,11 @@ bool readCentralDirectory(const ArchiveReader& read, std::uint64_t fileSize, std
   if (directorySize > directoryEnd) return false;
   // A stub before the archive shifts every offset: the directory ends where
   // the end records begin, and is read from there.
-  std::string directory(static_cast<std::size_t>(directorySize), '\0');
-  for (const std::uint64_t start : {directoryEnd - directorySize, directoryOffset}) {
-    if (start + directorySize > fileSize || !read(start, directory.size(), directory.data())) continue;
-    entries.clear();
-    if (parseEntries(directory, entries)) return true;
-  }
-  entries.clear();
-  return false;
+  std::uint64_t start = directoryEnd - directorySize;
+  char signature[4];
+  if (directorySize >= 4 && (!read(start, 4, signature) || u32(signature) != kCentralSignature)) start = directoryOffset;
+  if (start + directorySize > fileSize) return false;
+  return visitEntries(read, start, directorySize, visit);
 }
 
 bool needsNameRule(const StoredEntry& entry) {

@@ -20,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace RazaDedeZuzev {
 
@@ -47,10 +46,12 @@ struct StoredEntry {
 // Reads `size` bytes at `offset` into `buffer`; false when it cannot.
 using ArchiveReader = std::function<bool(std::uint64_t offset, std::size_t size, char* buffer)>;
 
-// The central directory of an archive of `fileSize` bytes, also behind a
-// stub (a self-extracting program) and in zip64 form. False when it cannot
-// be found or read whole.
-bool readCentralDirectory(const ArchiveReader& read, std::uint64_t fileSize, std::vector<StoredEntry>& entries);
+// Hands each entry of the central directory of an archive of `fileSize`
+// bytes, in order, to `visit` (the entry's storage is reused); also behind
+// a stub (a self-extracting program) and in zip64 form. False when the
+// directory cannot be found or read whole, or `visit` refuses an entry.
+bool readCentralDirectory(const ArchiveReader& read, std::uint64_t fileSize,
+                          const std::function<bool(const StoredEntry&)>& visit);
 
 // Whether the entry's name needs the rule above: no UTF-8 mark, and bytes
 // beyond ASCII or a Unicode Path field. Other names read alike everywhere.

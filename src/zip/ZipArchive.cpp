@@ -52,28 +52,28 @@ bool beyondAscii(const std::string& name) {
 // match the engine's items one for one (count, sizes), the engine's names
 // stand.
 void applyNameRule(SevenZipArchiveImpl::FileInStream& stream, std::vector<ZipEntry>& list, std::size_t first) {
-  std::uint64_t fileSize = 0;
-  std::vector<StoredEntry> stored;
-  const ArchiveReader read = [&](std::uint64_t offset, std::size_t size, char* buffer) {
-    return stream.ReadAt(offset, size, buffer);
-  };
-  if (!stream.GetFileSize(fileSize) || !readCentralDirectory(read, fileSize, stored) ||
-      stored.size() != list.size() - first) {
-    return;
-  }
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    const ZipEntry& entry = list[first + i];
-    if (stored[i].size != entry.size || stored[i].packedSize != entry.packedSize) return;
-  }
   const std::uint32_t codePage = zipCodePageFromEnvironment().value_or(platform::defaultLegacyCodePage());
   platform::CodePageDecoder decoder(codePage);
   const auto decode = [&](std::string_view bytes, std::string& utf8) { return decoder.Decode(bytes, utf8); };
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (!needsNameRule(stored[i])) continue;
-    ZipEntry& entry = list[first + i];
-    const bool isDirectory = !entry.name.empty() && entry.name.back() == '/';
-    entry.name = normalisedEntryPath(nameByRule(stored[i], decode), isDirectory);
-  }
+  std::vector<std::pair<std::size_t, std::string>> renamed;
+  std::size_t next = first;
+  const auto visit = [&](const StoredEntry& stored) {
+    if (next == list.size()) return false;
+    const ZipEntry& entry = list[next];
+    if (stored.size != entry.size || stored.packedSize != entry.packedSize) return false;
+    if (needsNameRule(stored)) {
+      const bool isDirectory = !entry.name.empty() && entry.name.back() == '/';
+      renamed.emplace_back(next, normalisedEntryPath(nameByRule(stored, decode), isDirectory));
+    }
+    ++next;
+    return true;
+  };
+  const ArchiveReader read = [&](std::uint64_t offset, std::size_t size, char* buffer) {
+    return stream.ReadAt(offset, size, buffer);
+  };
+  std::uint64_t fileSize = 0;
+  if (!stream.GetFileSize(fileSize) || !readCentralDirectory(read, fileSize, visit) || next != list.size()) return;
+  for (auto& [index, name] : renamed) list[index].name = std::move(name);
 }
 
 // Reads the properties of one item in the order the engine is asked for

@@ -148,3 +148,87 @@ TEST(ExtractFromZip, ANameNotFoundOrLeavingTheOutputDirectoryEndsTheRun) {
     EXPECT_FALSE(pathExists(dir / "sub/out/3") || pathExists(dir / "escaped.txt"));
   }
 }
+
+// Names without the UTF-8 mark, as the zip command, DOS tools and Unix
+// tools store them, read as their makers meant; every listed name, passed
+// back by a caller, finds its entry.
+namespace {
+
+const std::string kCafe = "caf\xC3\xA9 \xC3\xBC.txt", kTokyo = "\xE6\x97\xA5\xE6\x9C\xAC/\xE6\x9D\xB1\xE4\xBA\xAC.txt";
+
+std::vector<std::string> listedNames(const std::string& listing) {
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < listing.size();) {
+    const std::size_t end = listing.find('\n', at);
+    names.push_back(listing.substr(at + 5, listing.find('\t', at + 5) - at - 5));
+    at = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST(ZipEntryNames, NamesWithoutTheUtf8MarkReadAsTheirArchiversMeant) {
+  ScratchDir dir;
+  for (const char* kind : {"infozip_names", "infozip_zip64", "infozip_behind_stub"}) {
+    EXPECT_EQ(runJob("list_zip_entry", dir, zipParameter(makeArchive(dir, kind))).outcome(),
+              outcome(0, "file\t" + kTokyo + "\t6\t6\t0\nfile\t" + kCafe + "\t5\t5\t0\n", ""))
+        << kind;
+  }
+  EXPECT_EQ(runJob("list_zip_entry", dir, zipParameter(makeArchive(dir, "sevenzip_names"))).outcome(),
+            outcome(0, "file\t" + kCafe + "\t5\t5\t0\nfile\t" + kTokyo + "\t6\t6\t0\n", ""));
+  // The Unicode Path field wins where its CRC matches; from DOS the legacy
+  // code page, from Unix UTF-8 where the bytes are UTF-8. Bytes that are
+  // not text in the code page stay as they are.
+  const std::string legacy = zipParameter(makeArchive(dir, "legacy_names"));
+  const std::string unicode = "\xC3\xBCn\xC3\xAF" "code.txt";
+  const std::pair<const char*, std::vector<std::string>> codePages[] = {
+      {"437", {"\xC3\xA6o\xC3\xA5.txt", "\xC3\xB2/\xC3\x84\xC2\xAA.txt", unicode, "\xC3\xA6.TXT", "caf\xC3\xA9.txt",
+               "\xE2\x94\x9C\xE2\x8C\x90-dos.txt", "x\xCE\x98.txt"}},
+      {"932", {"\x91o\x86.txt", "\xE8\xA1\xA8\xE7\xA4\xBA.txt", unicode, "\x91.TXT", "caf\xC3\xA9.txt",
+               "\xEF\xBE\x83\xEF\xBD\xA9-dos.txt", "x\xE9.txt"}}};
+  for (const auto& [codePage, names] : codePages) {
+    RunOptions options;
+    options.environment["NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE"] = codePage;
+    const RunResult run = runJob("list_zip_entry", dir, legacy, options);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(listedNames(run.out), names) << codePage;
+  }
+  // A code page the system cannot read stops a zip mode before any work.
+  for (const char* value : {"abc", "12345", ""}) {
+    RunOptions options;
+    options.environment["NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE"] = value;
+    const RunResult run = runJob("extract_from_zip", dir, legacy, options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(run.outExists || run.errExists);
+    EXPECT_EQ(run.stdoutText, "NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE names no code page this system can read: \"" +
+                                  std::string(value) + "\"\n");
+  }
+}
+
+TEST(ZipEntryNames, EveryListedNameFindsItsEntryWhenPassedBack) {
+  ScratchDir dir;
+  const fs::path out = dir / "out";
+  for (const char* kind : {"mixed", "infozip_names", "sevenzip_names", "legacy_names", "hostile", "crc_error",
+                           "truncated", "zipcrypto", "aes"}) {
+    for (const char* codePage : {"437", "932"}) {
+      RunOptions options;
+      options.environment["NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE"] = codePage;
+      const fs::path archive = makeArchive(dir, kind);
+      const RunResult listing = runJob("list_zip_entry", dir, zipParameter(archive), options);
+      std::size_t n = 0;
+      for (const std::string& name : listedNames(listing.out)) {
+        const std::string uuid = "abcdef" + std::to_string(++n);
+        for (const auto& [mode, record] :
+             {std::pair{"extract_from_zip", line({"file", uuid, name, "f" + std::to_string(n)})},
+              std::pair{"extract_from_zip_to_resource_store", line({"file", uuid, name, "x", jobPath(out), "1"})}}) {
+          fs::remove_all(out);
+          const RunResult run = runJob(mode, dir, extractJob(archive, out) + record, options);
+          // Damaged and encrypted entries are found too, and fail for what they are.
+          const bool extracted = run.exitCode == 0 && run.out.starts_with("file\t" + uuid + "\t");
+          EXPECT_TRUE(extracted || run.err.find("extract failed") != std::string::npos) << kind << " " << name << run.err;
+        }
+      }
+    }
+  }
+}

@@ -8,11 +8,13 @@ way Windows archivers store them; the encrypted kinds come from the zip and
 """
 import os
 import random
+import struct
 import subprocess
 import sys
 import tempfile
 import warnings
 import zipfile
+import zlib
 
 warnings.filterwarnings("ignore", "Duplicate name")  # written on purpose
 FILE, HIDDEN, DIRECTORY = 0x20, 0x22, 0x10
@@ -54,6 +56,49 @@ KINDS = {
 }
 
 
+# Names as the zip and 7z commands store them, made under a UTF-8 locale:
+# Info-ZIP writes the UTF-8 bytes without the UTF-8 mark, 7-Zip with it.
+TOOL_NAMES = {"café ü.txt": b"cafe\n", "日本/東京.txt": b"tokyo\n"}
+# The zip64 form, and an archive behind a program stub (offsets not
+# adjusted), must not change how names are read.
+TOOLS = {"infozip_names": ["zip", "-qr"], "infozip_zip64": ["zip", "-qr", "-fz"],
+         "infozip_behind_stub": ["zip", "-qr"], "sevenzip_names": ["7z", "a", "-bd", "-tzip"]}
+
+
+def unicode_path(raw, text, crc_matches=True):
+    """An Info-ZIP Unicode Path field (0x7075) naming `text`."""
+    body = b"\x01" + struct.pack("<I", zlib.crc32(raw) ^ (0 if crc_matches else 1)) + text.encode()
+    return struct.pack("<HH", 0x7075, len(body)) + body
+
+
+# Names stored as legacy tools store them, without the UTF-8 mark:
+# (stored bytes, made-by host (0 DOS, 3 Unix), extra field).
+LEGACY_NAMES = [
+    (b"\x91o\x86.txt", 0, b""),                # "æoå" in code page 437; no text in 932
+    (b"\x95\x5c\x8e\xa6.txt", 0, b""),         # "表示" in 932, whose first character ends in 0x5C
+    (b"RAW.TXT", 0, unicode_path(b"RAW.TXT", "ünïcode.txt")),
+    (b"\x91.TXT", 0, unicode_path(b"\x91.TXT", "stale.txt", crc_matches=False)),
+    (b"caf\xc3\xa9.txt", 3, b""),               # UTF-8 from Unix
+    (b"\xc3\xa9-dos.txt", 0, b""),              # bytes that would be UTF-8, but from DOS
+    (b"x\xe9.txt", 3, b""),                      # not UTF-8, though from Unix
+]
+
+
+def write_legacy_names(path):
+    """Stored entries, written byte by byte: no library writes such names."""
+    out, central = bytearray(), bytearray()
+    for n, (name, host, extra) in enumerate(LEGACY_NAMES):
+        data, offset = b"%d\n" % n, len(out)
+        fields = (20, 0, 0, 0, 0x21, zlib.crc32(data), len(data), len(data), len(name), len(extra))
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, *fields) + name + extra + data
+        central += (struct.pack("<IH", 0x02014B50, host << 8 | 20) + struct.pack("<HHHHHIIIHH", *fields) +
+                    struct.pack("<HHHII", 0, 0, 0, FILE, offset) + name + extra)
+    out += central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(LEGACY_NAMES), len(LEGACY_NAMES),
+                                 len(central), len(out), 0)
+    with open(path, "wb") as archive:
+        archive.write(out)
+
+
 def damage(kind, path):
     with open(path, "r+b") as raw:
         content = raw.read()
@@ -84,6 +129,22 @@ def empty_password_passes_check(path):
 
 
 def main(kind, path):
+    if kind == "legacy_names":
+        return write_legacy_names(path)
+    if kind in TOOLS:
+        with tempfile.TemporaryDirectory() as source:
+            for name, data in TOOL_NAMES.items():
+                os.makedirs(os.path.join(source, os.path.dirname(name)), exist_ok=True)
+                with open(os.path.join(source, name), "wb") as out:
+                    out.write(data)
+            subprocess.run(TOOLS[kind] + [os.path.abspath(path), "."], cwd=source, check=True,
+                           stdout=subprocess.DEVNULL, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        if kind == "infozip_behind_stub":
+            with open(path, "rb") as archive:
+                content = archive.read()
+            with open(path, "wb") as archive:
+                archive.write(b"MZ" + random.Random(5).randbytes(4094) + content)
+        return
     if kind in ENCRYPTING:
         with tempfile.TemporaryDirectory() as source:
             with open(os.path.join(source, "secret.bin"), "wb") as secret:
