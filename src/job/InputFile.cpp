@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <mutex>
 
 #include "base/Logger.h"
 #include "base/TextEncoding.h"
@@ -16,7 +18,6 @@ namespace {
 constexpr const char* kRetryVariable = "NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION";
 constexpr std::int64_t kDefaultRetryLimit = 20;
 constexpr std::int64_t kUnlimited = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t kRowBlockSize = 1 << 20;
 
 // The line's text: up to its first NUL, without its LF and a CR right before it.
 std::string_view cutLineEnd(std::string_view piece) {
@@ -120,57 +121,171 @@ std::vector<std::string_view> splitFields(std::string_view line) {
   return fields;
 }
 
-InputFile::LineResult InputFile::storeLine(std::string_view text) {
+namespace {
+
+enum class LineKind { Record, Parameter, TooFewFields, BadLine };
+
+// What a line is; for a parameter, its key and value.
+LineKind classifyLine(std::string_view text, std::string_view& key, std::string_view& value) {
   // Most lines are records: "file", a tab and more is one of at least two
   // fields, without counting them.
-  if (text.size() > 5 && text.starts_with("file\t")) {
-    rows.push_back(keepRowText(text));
-    return LineResult::Stored;
-  }
+  if (text.size() > 5 && text.starts_with("file\t")) return LineKind::Record;
   const std::size_t fieldCount = countFields(text);
-  if (fieldCount < 2) return LineResult::TooFewFields;
+  if (fieldCount < 2) return LineKind::TooFewFields;
   const std::size_t firstTab = text.find('\t');
-  const std::string_view first = text.substr(0, firstTab);
-  if (first == "file") {
-    rows.push_back(keepRowText(text));
-    return LineResult::Stored;
-  }
-  if (fieldCount == 2) {
-    std::string_view value = text.substr(firstTab + 1);
-    if (!value.empty() && value.back() == '\t') value.remove_suffix(1);
-    parameters.insert_or_assign(std::string(first), std::string(value));
-    return LineResult::Stored;
-  }
-  return LineResult::BadLine;
+  key = text.substr(0, firstTab);
+  if (key == "file") return LineKind::Record;
+  if (fieldCount != 2) return LineKind::BadLine;
+  value = text.substr(firstTab + 1);
+  if (!value.empty() && value.back() == '\t') value.remove_suffix(1);
+  return LineKind::Parameter;
 }
 
-std::string_view InputFile::keepRowText(std::string_view text) {
-  if (rowBlocks.empty() || kRowBlockSize - blockUsed < text.size()) {
-    rowBlocks.push_back(std::make_unique_for_overwrite<char[]>(kRowBlockSize));
-    blockUsed = 0;
-  }
-  char* kept = rowBlocks.back().get() + blockUsed;
-  std::memcpy(kept, text.data(), text.size());
-  blockUsed += text.size();
-  return {kept, text.size()};
-}
+// The line texts of up to kRecordsPerBlock records, back to back.
+struct RecordBlock {
+  std::string text;
+  std::vector<std::uint32_t> ends;  // where each line ends in `text`
 
-bool InputFile::readLines(platform::FileHandle file) {
-  LineReader reader(file);
-  std::string piece;
-  while (reader.NextPiece(piece)) {
-    switch (storeLine(cutLineEnd(piece))) {
-      case LineResult::Stored:
-        break;
-      case LineResult::TooFewFields:
-        Logger::GetInstance() << "input file format error, # of column must be > 2";
-        return false;
-      case LineResult::BadLine:
-        Logger::GetInstance() << "input file format error";
-        return false;
+  void Append(std::string_view line) {
+    text.append(line);
+    ends.push_back(static_cast<std::uint32_t>(text.size()));
+  }
+  std::size_t Lines() const { return ends.size(); }
+  std::string_view Line(std::size_t i) const {
+    const std::uint32_t start = i == 0 ? 0 : ends[i - 1];
+    return std::string_view(text).substr(start, ends[i] - start);
+  }
+};
+
+}  // namespace
+
+// The records of a job. A job of up to kBlocksHeld blocks stays in memory
+// whole, as it was read. A larger one is read a second time, from its start,
+// a block at a time, as its records are asked for: the modes ask for them in
+// order, a few blocks ahead at most, so memory holds the last kBlocksHeld
+// blocks and the job file is read twice. A block asked for again after it
+// was let go costs a new reading from the start.
+struct InputFile::Records {
+  std::uint64_t count = 0;
+  std::vector<std::shared_ptr<const RecordBlock>> whole;
+  std::shared_ptr<RecordBlock> filling;
+  bool streamed = false;
+
+  // The first reading: every record line, in order.
+  void Add(std::string_view line) {
+    ++count;
+    if (streamed) return;
+    if (!filling) filling = std::make_shared<RecordBlock>();
+    filling->Append(line);
+    if (filling->Lines() < kRecordsPerBlock) return;
+    whole.push_back(std::move(filling));
+    if (whole.size() > kBlocksHeld) {
+      streamed = true;
+      whole.clear();
     }
   }
-  return true;
+  void Finish(platform::UniqueFile& jobFile, const std::u16string& jobPath) {
+    if (streamed) {
+      file = std::move(jobFile);
+      path = jobPath;
+    } else if (filling) {
+      whole.push_back(std::move(filling));
+    }
+  }
+
+  // The block that holds `row`, or null (after a message) where a job read
+  // again no longer holds it.
+  std::shared_ptr<const RecordBlock> BlockOf(std::uint64_t row) {
+    const std::uint64_t block = row / kRecordsPerBlock;
+    if (!streamed) return block < whole.size() ? whole[block] : nullptr;
+    const std::lock_guard lock(mutex);
+    if (const auto found = held.find(block); found != held.end()) return found->second;
+    if (block < nextBlock || !reader) startOver();
+    while (reader && nextBlock <= block) readNextBlock();
+    const auto found = held.find(block);
+    if (found != held.end() && row % kRecordsPerBlock < found->second->Lines()) return found->second;
+    if (!changeReported) {
+      Logger::GetInstance() << "input file changed while it was read: " << asUtf8(path) << "\n";
+      changeReported = true;
+    }
+    return nullptr;
+  }
+
+ private:
+  void startOver() {
+    std::uint64_t position = 0;
+    reader.reset();
+    nextBlock = 0;
+    held.clear();
+    if (!platform::seekFile(file.get(), 0, platform::SeekOrigin::Begin, position)) {
+      reader = std::make_unique<LineReader>(file.get());
+    }
+  }
+  // Reads the next block's records; the reader ends where the file ends, or
+  // where a line no longer is what it was at the first reading.
+  void readNextBlock() {
+    auto next = std::make_shared<RecordBlock>();
+    std::string_view key, value;
+    while (next->Lines() < kRecordsPerBlock) {
+      if (!reader->NextPiece(piece)) {
+        reader.reset();
+        break;
+      }
+      const std::string_view text = cutLineEnd(piece);
+      const LineKind kind = classifyLine(text, key, value);
+      if (kind == LineKind::Record) {
+        next->Append(text);
+      } else if (kind != LineKind::Parameter) {
+        reader.reset();
+        break;
+      }
+    }
+    held.emplace(nextBlock++, std::move(next));
+    while (held.size() > kBlocksHeld) held.erase(held.begin());
+  }
+
+  platform::UniqueFile file;
+  std::u16string path;
+  std::mutex mutex;
+  std::unique_ptr<LineReader> reader;
+  std::string piece;
+  std::uint64_t nextBlock = 0;  // the block the reader reads next
+  std::map<std::uint64_t, std::shared_ptr<const RecordBlock>> held;
+  bool changeReported = false;
+};
+
+InputFile::InputFile() : records(std::make_unique<Records>()) {}
+InputFile::~InputFile() = default;
+
+std::uint64_t InputFile::GetRowCount() const { return records->count; }
+
+bool InputFile::readLines(platform::UniqueFile& file, const std::u16string& path) {
+  LineReader reader(file.get());
+  std::string piece;
+  std::string_view key, value;
+  const char* formatError = nullptr;
+  while (formatError == nullptr && reader.NextPiece(piece)) {
+    const std::string_view text = cutLineEnd(piece);
+    switch (classifyLine(text, key, value)) {
+      case LineKind::Record:
+        records->Add(text);
+        break;
+      case LineKind::Parameter:
+        parameters.insert_or_assign(std::string(key), std::string(value));
+        break;
+      case LineKind::TooFewFields:
+        formatError = "input file format error, # of column must be > 2";
+        break;
+      case LineKind::BadLine:
+        formatError = "input file format error";
+        break;
+    }
+  }
+  // The records before a format error stay, as they were read.
+  records->Finish(file, path);
+  if (formatError == nullptr) return true;
+  Logger::GetInstance() << formatError;
+  return false;
 }
 
 bool InputFile::Load(const std::u16string& path) {
@@ -179,7 +294,7 @@ bool InputFile::Load(const std::u16string& path) {
     Logger::GetInstance() << "failed to open input file: " << asUtf8(path) << "\n";
     return false;
   }
-  return readLines(file.get());
+  return readLines(file, path);
 }
 
 void InputFile::AddColumn(const std::string& name) {
@@ -187,8 +302,12 @@ void InputFile::AddColumn(const std::string& name) {
   columnIndexes.insert_or_assign(name, index);
 }
 
-std::vector<std::string_view> InputFile::GetRowFields(std::uint64_t row) const {
-  return splitFields(rows[row]);
+std::vector<std::string> InputFile::GetRowFields(std::uint64_t row) const {
+  Fields fields;
+  SplitRecord(row, fields);
+  std::vector<std::string> copies;
+  for (const std::string_view field : splitFields(fields.line)) copies.emplace_back(field);
+  return copies;
 }
 
 InputFile::Column InputFile::FindColumn(const std::string& name) const {
@@ -196,28 +315,17 @@ InputFile::Column InputFile::FindColumn(const std::string& name) const {
   return {name, found == columnIndexes.end() ? 0 : found->second};
 }
 
-std::string_view InputFile::GetCellView(std::uint64_t row, const Column& column) const {
-  if (row >= GetRowCount()) {
-    Logger::GetInstance() << "invalid row given: " << row << "\n";
-    return {};
-  }
-  if (column.index == 0) {
-    Logger::GetInstance() << "invalid column given: " << column.name << "\n";
-    return {};
-  }
-  const std::optional<std::string_view> field = fieldAt(rows[row], column.index);
-  if (!field) {
-    Logger::GetInstance() << "invalid column index: " << column.name << "\n";
-    return {};
-  }
-  return *field;
-}
-
 void InputFile::SplitRecord(std::uint64_t row, Fields& fields) const {
   fields.row = row;
   fields.count = 0;
+  fields.line = {};
+  fields.keeps.reset();
   if (row >= GetRowCount()) return;
-  const std::string_view line = rows[row];
+  std::shared_ptr<const RecordBlock> block = records->BlockOf(row);
+  if (!block) return;
+  const std::string_view line = block->Line(static_cast<std::size_t>(row % kRecordsPerBlock));
+  fields.line = line;
+  fields.keeps = std::move(block);
   for (std::size_t start = 0; fields.count < Fields::kMost;) {
     const std::size_t tab = findTab(line, start);
     // The piece after the last tab is a field only when it is not empty.
@@ -230,11 +338,26 @@ void InputFile::SplitRecord(std::uint64_t row, Fields& fields) const {
 
 std::string_view InputFile::GetCellView(const Fields& fields, const Column& column) const {
   if (column.index != 0 && column.index < fields.count) return fields.field[column.index];
-  return GetCellView(fields.row, column);  // the slow way, with its message
+  if (fields.row >= GetRowCount()) {
+    Logger::GetInstance() << "invalid row given: " << fields.row << "\n";
+    return {};
+  }
+  if (column.index == 0) {
+    Logger::GetInstance() << "invalid column given: " << column.name << "\n";
+    return {};
+  }
+  // Fields past the first kMost are found in the whole line.
+  if (fields.count == Fields::kMost) {
+    if (const std::optional<std::string_view> field = fieldAt(fields.line, column.index)) return *field;
+  }
+  Logger::GetInstance() << "invalid column index: " << column.name << "\n";
+  return {};
 }
 
 std::string InputFile::GetCell(std::uint64_t row, const std::string& column) const {
-  return std::string(GetCellView(row, FindColumn(column)));
+  Fields fields;
+  SplitRecord(row, fields);
+  return std::string(GetCellView(fields, FindColumn(column)));
 }
 
 const std::string& InputFile::GetParameter(const std::string& key) {

@@ -18,10 +18,10 @@ namespace RazaDedeZuzev {
 
 class InputFile {
  public:
-  InputFile() = default;
+  InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
-  virtual ~InputFile() = default;
+  virtual ~InputFile();
 
   // Opens the job file (waiting while it cannot be opened, as long as the
   // retry limit allows) and reads every line. False after a message.
@@ -29,7 +29,7 @@ class InputFile {
 
   // Declares the next column: the first declared name is field 1.
   void AddColumn(const std::string& name);
-  std::uint64_t GetRowCount() const { return rows.size(); }
+  std::uint64_t GetRowCount() const;
   // A copy of the cell; empty, after a message, for a bad record or column.
   std::string GetCell(std::uint64_t row, const std::string& column) const;
 
@@ -39,40 +39,40 @@ class InputFile {
     std::uint64_t index = 0;  // 0: not declared
   };
   Column FindColumn(const std::string& name) const;
-  // GetCell without the copy: a view into the loaded job, with the same
-  // messages for a bad record or column.
-  std::string_view GetCellView(std::uint64_t row, const Column& column) const;
-  // A record's fields split once, for reading several of its cells.
+  // A record's fields split once, for reading several of its cells. Its
+  // views stay valid as long as it does, whatever other records are read
+  // meanwhile, on any thread.
   struct Fields {
     static constexpr std::size_t kMost = 16;
     std::uint64_t row = 0;
+    std::string_view line;  // the whole record
     std::string_view field[kMost];
     std::size_t count = 0;
+    std::shared_ptr<const void> keeps;  // the text the views are into
   };
   void SplitRecord(std::uint64_t row, Fields& fields) const;
-  // GetCellView on a split record: the same cell, the same messages.
+  // A cell of a split record, without a copy; empty, after the messages of
+  // GetCell, for a bad record or column.
   std::string_view GetCellView(const Fields& fields, const Column& column) const;
   // The value of a parameter; a missing key reads as empty text.
   const std::string& GetParameter(const std::string& key);
 
   // The fields of a record, field 0 ("file") included.
-  std::vector<std::string_view> GetRowFields(std::uint64_t row) const;
+  std::vector<std::string> GetRowFields(std::uint64_t row) const;
+
+  // The records are held in blocks of this many; a job of more than
+  // kBlocksHeld blocks is read again, a block at a time, as its records are
+  // asked for, so that memory follows the records in use, not the job.
+  static constexpr std::size_t kRecordsPerBlock = 1024;
+  static constexpr std::size_t kBlocksHeld = 16;
 
  private:
-  enum class LineResult { Stored, TooFewFields, BadLine };
-  LineResult storeLine(std::string_view text);
-  bool readLines(platform::FileHandle file);
-  std::string_view keepRowText(std::string_view text);
+  struct Records;
+  bool readLines(platform::UniqueFile& file, const std::u16string& path);
 
   std::map<std::string, std::string> parameters;
   std::map<std::string, std::uint64_t> columnIndexes;
-  // Records are kept as their line texts, back to back in blocks that never
-  // move, and split into fields when read: a line holds at most 1023 bytes,
-  // and a job of a million records costs little more memory than its text,
-  // whatever size the file claims.
-  std::vector<std::unique_ptr<char[]>> rowBlocks;
-  std::size_t blockUsed = 0;
-  std::vector<std::string_view> rows;
+  std::unique_ptr<Records> records;
 };
 
 // Field `index` of a line, or nothing when the line has fewer fields.

@@ -50,10 +50,10 @@ class ExistenceTester {
       views[n] = job.GetCellView(fields, columns[n]);
       cells[n].clear();
       if (n == 1 && !views[n].empty()) {
-        const auto [known, isNew] = directories.try_emplace(views[n]);
-        if (isNew) {
+        auto known = directories.find(views[n]);
+        if (known == directories.end()) {
           appendWideString(views[n], cells[n]);
-          known->second = lookup.AddDirectory(cells[n]);
+          known = directories.emplace(std::string(views[n]), lookup.AddDirectory(cells[n])).first;
         }
         directory = known->second;
       } else if (n == 2 || views[n].empty()) {
@@ -84,8 +84,12 @@ class ExistenceTester {
   std::u16string cells[kColumns];
   platform::StatusLookup lookup;
   // Each directory is converted and looked up once, found by the job's own
-  // text of it (which stays where it is for the whole run).
-  std::unordered_map<std::string_view, platform::StatusLookup::Directory> directories;
+  // text of it.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+  };
+  std::unordered_map<std::string, platform::StatusLookup::Directory, TextHash, std::equal_to<>> directories;
   const platform::StatusLookup::Directory noDirectory;
 };
 

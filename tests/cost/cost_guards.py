@@ -224,8 +224,8 @@ def guard_existence(program, data):
         show_calls(counts, records, "record")
         check(name, "calls per record", counts.total_calls() / records, 1.01,
               "one status query a record, whatever is missing; each directory is opened once")
-        check(name, "peak memory per record, bytes", counts.peak_kib * 1024 / records, 140,
-              "the job's text (about 85 bytes a record) and its index of records")
+        check(name, "peak memory, MiB", counts.peak_kib / 1024, 16,
+              "the job is read again a block at a time: the last 16 blocks of 1,024 records")
 
 
 def guard_list_files(program, data):

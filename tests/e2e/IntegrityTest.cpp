@@ -141,11 +141,12 @@ TEST(UnreadableStatus, IsAnErrorNotAnAbsence) {
   writeFile(dir / "backing/sub/bad/x", "x");
   const FaultFileSystem failing(dir / "backing", dir / "mnt", "--eio bad.txt bad");
   ASSERT_TRUE(failing.mounted());
-  // Thousands of records, so that two threads share them: what comes back
-  // is still in record order, messages included, and ends where the
-  // unreadable one stands. A directory missing up to the root is absence.
+  // More records than the program holds at once, shared by two threads:
+  // what comes back is still in record order, messages included, and ends
+  // where the unreadable one stands. A directory missing up to the root is
+  // absence.
   std::string job, lines, messages;
-  for (int n = 0; n < 3000; ++n) {
+  for (int n = 0; n < 20000; ++n) {
     const std::string uuid = n % 1100 == 7 ? "" : "u" + std::to_string(n);
     job += line({"file", uuid, n % 3 == 0 ? "/razadedezuzev-missing-root/d" : dir.job("mnt"), "a.txt", "1"});
     const bool listed = n % 3 != 0;

@@ -98,6 +98,41 @@ TEST(JobCells, ColumnsAreNamedInDeclarationOrderAndBadAccessIsReported) {
   EXPECT_EQ(log, "invalid column index: file_name\ninvalid column given: UUID\ninvalid row given: 2\n");
 }
 
+// A job too large to hold is read again as its records are asked for: the
+// records are the ones of the first reading, in any order of asking, and a
+// file changed in between is said to be.
+TEST(JobFile, ALargeJobReadAgainGivesTheSameRecords) {
+  testsupport::ScratchDir dir;
+  const std::size_t count = (InputFile::kBlocksHeld + 4) * InputFile::kRecordsPerBlock;
+  std::string content;
+  for (std::size_t n = 0; n < count; ++n) {
+    if (n % 5000 == 7) content += "file\t" + std::string(1018, 'L');  // 1,023 bytes: a piece of its own
+    content += "file\t" + std::to_string(n) + "\r\n";
+    if (n % 3000 == 0) content += "key" + std::to_string(n) + "\tvalue\n";  // parameters between records
+  }
+  testsupport::writeFile(dir / "job", content);
+  InputFile job;
+  ASSERT_TRUE(job.Load((dir / "job").u16string()));
+  job.AddColumn("n");
+  // A line of over 1,022 bytes reads as pieces: here, two records.
+  const std::size_t records = count + count / 5000 + 1;
+  ASSERT_EQ(job.GetRowCount(), records);
+  EXPECT_EQ(job.GetParameter("key18000"), "value");
+  const std::string log = captureLog([&] {
+    const std::pair<std::uint64_t, std::string> cells[] = {
+        {0, "0"}, {7, std::string(1018, 'L')}, {8, "7"}, {records - 1, std::to_string(count - 1)}, {1, "1"}};
+    for (const auto& [row, cell] : cells) EXPECT_EQ(job.GetCell(row, "n"), cell) << row;
+    InputFile::Fields held;
+    job.SplitRecord(2, held);
+    for (std::uint64_t row = 3; row < records; ++row) job.GetCell(row, "n");  // every block, in turn
+    EXPECT_EQ(job.GetCellView(held, job.FindColumn("n")), "2");  // still there
+  });
+  EXPECT_EQ(log, "");
+  std::filesystem::resize_file(dir / "job", content.size() / 2);
+  EXPECT_EQ(captureLog([&] { EXPECT_EQ(job.GetCell(0, "n"), "0"); EXPECT_EQ(job.GetCell(records - 1, "n"), ""); }),
+            "input file changed while it was read: " + (dir / "job").string() + "\ninvalid column index: n\n");
+}
+
 TEST(RetryLimit, ReadsTheVariableAsAtoiWouldWithoutOverflow) {
   const std::pair<const char*, std::int64_t> cases[] = {{nullptr, 20}, {"abc", 0},          {"  +7x", 7},
                                                         {"-5", 2147483647}, {"-0", 0}, {"99999999999999999999999", 2147483647}};

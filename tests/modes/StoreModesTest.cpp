@@ -113,6 +113,27 @@ TEST_F(StoreJob, ANameThatWouldLeaveItsBaseDirectoryFailsTheRecord) {
   EXPECT_FALSE(pathExists(store) || pathExists(dir / "escaped.txt"));
 }
 
+// A job of more records than the program holds at once (it reads such a
+// job again as it goes) is stored and copied back in record order. Most
+// records find their destination there already, so that few files are made.
+TEST_F(StoreJob, AJobLargerThanItsRecordsHeldAtOnceIsDoneInRecordOrder) {
+  const int count = 17 * 1024 + 5;
+  const char* const names[] = {"a", "b", "c"};
+  for (const char* name : names) writeFile(in / name, name + std::string(name[0] - 'a', '.'));
+  std::string into, back, lines, digests[3];
+  for (int k = 0; k < 3; ++k) digests[k] = md5Hex(in / names[k]);
+  for (int n = 0; n < count; ++n) {
+    const std::string uuid = "u" + std::to_string(1000 + n % 50), name = names[n % 3];
+    into += record(uuid, name);
+    back += record(uuid, "c/" + std::to_string(n % 50));
+    // An existing stored file stays; the line tells of the record's source.
+    lines += testsupport::resultLine(uuid, n % 3 + 1, digests[n % 3]);
+  }
+  EXPECT_EQ(runJob(kToStore, dir, inputBase() + into).outcome(), outcome(0, lines, ""));
+  EXPECT_EQ(runJob(kFromStore, dir, outputBase() + back).outcome(), outcome(0, "", ""));
+  EXPECT_EQ(readFile(out / "c/49"), "b.");  // record 49's source, the first to store u1049
+}
+
 TEST(TestFileExistence, ReportsExistingRegularFilesInRecordOrder) {
   ScratchDir dir;
   writeFile(dir / "d/a.bin", "abc");
