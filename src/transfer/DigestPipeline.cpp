@@ -82,9 +82,26 @@ void DigestPipeline::Submit(const std::shared_ptr<PendingDigest>& digest, unsign
     Release(buffer);
     return;
   }
+  digest->queued = true;
   std::lock_guard lock(mutex);
   queue.push_back(std::move(chunk));
   if (workerWaiting) changed.notify_all();
+}
+
+void DigestPipeline::SubmitLast(const std::shared_ptr<PendingDigest>& digest, unsigned char* buffer,
+                                std::size_t size) {
+  if (inBackground && (digest->queued || size > kLargestDoneHere)) {
+    Submit(digest, buffer, size);
+    Finish(digest);
+    return;
+  }
+  Chunk last{digest, buffer, size};
+  process(last);
+  Release(buffer);
+  Chunk end{digest, nullptr, 0};
+  process(end);
+  std::lock_guard lock(mutex);
+  digest->finished = true;
 }
 
 void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {

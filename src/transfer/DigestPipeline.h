@@ -62,6 +62,7 @@ class PendingDigest {
   std::string lineAfterFailure;
   std::atomic<bool> writeFailed = false;
   std::error_code writeError;  // none: a write wrote less than asked
+  bool queued = false;  // a chunk went to the pipeline's thread; only the submitter's
 };
 
 class DigestPipeline {
@@ -85,6 +86,11 @@ class DigestPipeline {
   void Submit(const std::shared_ptr<PendingDigest>& digest, unsigned char* buffer, std::size_t size);
   // No more bytes for this digest.
   void Finish(const std::shared_ptr<PendingDigest>& digest);
+  // Submit and Finish for the digest's last chunk. A small file whose bytes
+  // are all in this chunk is written and hashed here, on the caller's
+  // thread: handing it over would cost more than the work.
+  void SubmitLast(const std::shared_ptr<PendingDigest>& digest, unsigned char* buffer, std::size_t size);
+  static constexpr std::size_t kLargestDoneHere = 64 << 10;
 
  private:
   struct Chunk {

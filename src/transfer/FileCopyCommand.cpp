@@ -37,8 +37,11 @@ bool AbstractFileCopyCommand::EnableHashCalculation() {
 void AbstractFileCopyCommand::finishDigest() {
   if (digestFinished) return;
   DigestPipeline& pipeline = DigestPipeline::Get();
-  if (gathering != nullptr) pipeline.Submit(digest, std::exchange(gathering, nullptr), std::exchange(gathered, 0));
-  pipeline.Finish(digest);
+  if (gathering != nullptr) {
+    pipeline.SubmitLast(digest, std::exchange(gathering, nullptr), std::exchange(gathered, 0));
+  } else {
+    pipeline.Finish(digest);
+  }
   digestFinished = true;
 }
 
@@ -88,6 +91,11 @@ bool AbstractFileCopyCommand::WriteChunk(const void* data, std::size_t size, con
 
 void AbstractFileCopyCommand::WriteInPipeline(platform::FileHandle file, std::string followingFailure) {
   digest->WriteTo(file, std::move(followingFailure));
+}
+
+void AbstractFileCopyCommand::HashLastChunk(unsigned char* buffer, std::size_t size) {
+  DigestPipeline::Get().SubmitLast(digest, buffer, size);
+  digestFinished = true;
 }
 
 bool AbstractFileCopyCommand::SettleWrites() {
@@ -189,7 +197,9 @@ bool FileCopyCommand::copyThroughBuffers(platform::FileHandle file, std::uint64_
       return false;
     }
     moved += bytesRead;
-    if (hashEnabled()) {
+    if (hashEnabled() && moved == sourceSize) {
+      HashLastChunk(buffer, bytesRead);
+    } else if (hashEnabled()) {
       pipeline.Submit(digest, buffer, bytesRead);
     } else {
       pipeline.Release(buffer);

@@ -73,6 +73,9 @@ class AbstractFileCopyCommand {
   // Finishes the digest and waits for the pipeline's writes; false after
   // the message of one that failed.
   bool SettleWrites();
+  // Hands the last chunk, in an acquired pipeline buffer, to the digest,
+  // and finishes it.
+  void HashLastChunk(unsigned char* buffer, std::size_t size);
 
   std::shared_ptr<PendingDigest> digest;  // when hashing
   std::uint64_t sourceSize = 0;

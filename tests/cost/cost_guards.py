@@ -281,6 +281,9 @@ def guard_small_files(program, data):
         print(name)
         show_calls(counts, files, "file")
         check(name, "calls per file", counts.total_calls() / files, *bounds["calls"])
+        # Loose, as it follows the threads' timing, but far below a handover per file.
+        check(name, "futex per file", counts.calls_of(THREAD_CALLS) / files, 0.5,
+              "a small file is hashed by the thread that copies it (a handover cost 4.4)")
         check(name, "syncs per batch", counts.calls_of(SYNCS) / SMALL_BATCHES, 1.5,
               "one file-system sync a batch; the result file and its directory at the end")
         check(name, "bytes read per file", counts.bytes_read / files, *bounds["read"])
