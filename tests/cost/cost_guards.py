@@ -18,7 +18,10 @@ import subprocess
 import sys
 import tempfile
 import uuid
-import zipfile
+
+# The benchmarks' archives: text-like entries, each a different slice.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+from zip_bench import make_archive  # noqa: E402
 
 # Calls whose number follows the timing of two threads, not the work.
 THREAD_CALLS = {"futex", "sched_yield"}
@@ -33,27 +36,6 @@ SMALL_BATCHES = 10
 
 
 # --- Data, made once -----------------------------------------------------
-
-def text_block(size, seed):
-    generator = random.Random(seed)
-    words = [generator.randbytes(generator.randint(2, 9)).hex().encode() for _ in range(3000)]
-    out = bytearray()
-    while len(out) < size:
-        out += generator.choice(words) + b" "
-    return bytes(out[:size])
-
-
-def make_archive(path, count, entry_size):
-    """`count` deflated entries of text-like data, each a different slice."""
-    if os.path.exists(path):
-        return
-    block = text_block(max(entry_size, 1 << 16) * 2, 1)
-    with zipfile.ZipFile(path + ".part", "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
-        for i in range(count):
-            start = (i * 7919) % (len(block) - entry_size + 1)
-            archive.writestr(f"f{i:05}.txt", block[start:start + entry_size])
-    os.rename(path + ".part", path)
-
 
 def make_tree(root, count, size_of):
     """`count` files in 10 x 10 x ... directories of 100 files each."""
