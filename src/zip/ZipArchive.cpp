@@ -8,6 +8,7 @@
 #include "platform/Text.h"
 #include "zip/EntryNames.h"
 #include "zip/engine/ArchiveExtractCallback.h"
+#include "zip/engine/ArchiveOpenCallback.h"
 #include "zip/engine/SequentialOutStreams.h"
 #include "zip/engine/ZipArchiveState.h"
 
@@ -174,7 +175,8 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
     logger << "failed to open file";
     return false;
   }
-  if (state->inArchive->Open(state->inStream.get(), nullptr, nullptr) != S_OK) {
+  const auto openCallback = makeEngineObject<ArchiveOpenCallback>();
+  if (state->inArchive->Open(state->inStream.get(), nullptr, openCallback.get()) != S_OK) {
     logger << "failed to open archive";
     return false;
   }

@@ -100,6 +100,20 @@ TEST(ZipModes, AnArchiveThatCannotBeOpenedFailsBeforeAnyRecord) {
   }
 }
 
+// An archive that starts as the first part of a split archive (found by
+// fuzzing: the engine asked for the other parts and crashed) is read as the
+// one file it is.
+TEST(ZipModes, AnArchiveMarkedAsTheFirstOfSeveralPartsIsReadAsOneFile) {
+  ScratchDir dir;
+  const fs::path archive = makeArchive(dir, "split_marker");
+  EXPECT_EQ(runJob("list_zip_entry", dir, zipParameter(archive)).outcome(),
+            outcome(0, "file\tfive.txt\t5\t5\t0\n", ""));
+  EXPECT_EQ(runJob("extract_from_zip", dir, extractJob(archive, dir / "out") +
+                                                 line({"file", "u1", "five.txt", "five.txt"}))
+                .outcome(),
+            outcome(0, resultLine("u1", 5, kFiveDigest), ""));
+}
+
 TEST(ExtractFromZip, ExtractsEachNamedEntryWithoutReplacingAnExistingFile) {
   ScratchDir dir;
   const fs::path out = dir / "out";

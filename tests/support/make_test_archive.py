@@ -50,6 +50,7 @@ KINDS = {
     # Damaged after writing: see DAMAGE.
     "crc_error": [("good.txt", b"good\n", FILE, STORED), ("damaged.txt", b"0123456789abcdef" * 64, FILE, STORED)],
     "truncated": [("good.txt", b"good\n", FILE, STORED), ("cut.txt", text(200000, 3), FILE, DEFLATED)],
+    "split_marker": [("five.txt", b"12345", FILE, STORED)],
     # Names that would forge or break result lines.
     "hostile": [("evil\nfile\tforged.txt\t999\t1\t0", b"x", FILE, STORED), ("tab\there.txt", b"y", FILE, STORED),
                 ("ok.txt", b"ok", FILE, STORED)],
@@ -107,6 +108,9 @@ def damage(kind, path):
             raw.write(b"X")
         elif kind == "truncated":  # cut in the deflated data; no central directory
             raw.truncate(len(content) // 2)
+        elif kind == "split_marker":  # the mark that starts the first part of a split archive
+            raw.seek(0)
+            raw.write(b"PK\x07\x08" + content)
 
 
 # Encrypted by the zip and 7z commands: secret.bin, 1,000 bytes, password "secret".

@@ -65,6 +65,7 @@ inline constexpr GUID IID_ISequentialInStream = engineInterfaceId(0x03, 0x01);
 inline constexpr GUID IID_ISequentialOutStream = engineInterfaceId(0x03, 0x02);
 inline constexpr GUID IID_IInStream = engineInterfaceId(0x03, 0x03);
 inline constexpr GUID IID_ICryptoGetTextPassword = engineInterfaceId(0x05, 0x10);
+inline constexpr GUID IID_IArchiveOpenCallback = engineInterfaceId(0x06, 0x10);
 inline constexpr GUID IID_IArchiveExtractCallback = engineInterfaceId(0x06, 0x20);
 inline constexpr GUID IID_IInArchive = engineInterfaceId(0x06, 0x60);
 
@@ -209,8 +210,15 @@ class ICryptoGetTextPassword : public IUnknown {
   ~ICryptoGetTextPassword() = default;
 };
 
-// Only the engine implements these; the program never does.
-class IArchiveOpenCallback;
+class IArchiveOpenCallback : public IUnknown {
+ public:
+  virtual HRESULT SEVENZIP_CALL SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) = 0;
+  virtual HRESULT SEVENZIP_CALL SetCompleted(const std::uint64_t* files,
+                                             const std::uint64_t* bytes) = 0;
+
+ protected:
+  ~IArchiveOpenCallback() = default;
+};
 
 class IInArchive : public IUnknown {
  public:
