@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ void extractEverything(RazaDedeZuzev::ZipArchive& archive, const std::filesystem
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ::setenv("NUV_RAZADEDEZUZEV_SYNC", "0", 1);  // the digests are checked, not durability
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::filesystem::path archivePath = scratchDirectory() / "input.zip";
