@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Scratch.h"
 #include "base/Logger.h"
 #include "platform/Utf.h"
 #include "zip/ZipArchive.h"
@@ -20,14 +21,11 @@
 namespace {
 
 const std::filesystem::path& scratchDirectory() {
-  static const std::filesystem::path path = [] {
-    char pattern[] = "/tmp/razadedezuzev-fuzz-zip-XXXXXX";
-    return std::filesystem::path(::mkdtemp(pattern) ? pattern : "/tmp");
-  }();
+  static const std::filesystem::path path = fuzzing::makeScratchDirectory("zip");
   return path;
 }
 
-constexpr std::size_t kMaxEntries = 64;
+constexpr std::size_t kMaxEntries = 16;
 
 void extractEverything(RazaDedeZuzev::ZipArchive& archive, const std::filesystem::path& out) {
   std::vector<RazaDedeZuzev::ZipEntry> entries;
