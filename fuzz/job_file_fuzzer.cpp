@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Scratch.h"
 #include "base/Logger.h"
 #include "job/InputFile.h"
 #include "platform/Utf.h"
@@ -14,12 +15,7 @@
 namespace {
 
 const std::string& scratchFile() {
-  static const std::string path = [] {
-    char pattern[] = "/tmp/razadedezuzev-fuzz-job-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    if (fd >= 0) ::close(fd);
-    return std::string(pattern);
-  }();
+  static const std::string path = fuzzing::makeScratchFile("job");
   return path;
 }
 

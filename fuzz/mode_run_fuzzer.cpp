@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Scratch.h"
 #include "app/Application.h"
 #include "platform/Utf.h"
 
@@ -138,14 +139,11 @@ void resetScratch() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char around[] = "/tmp/razadedezuzev-fuzz-run-XXXXXX";
-  char pristine[] = "/tmp/razadedezuzev-fuzz-seed-XXXXXX";
-  if (::mkdtemp(around) == nullptr || ::mkdtemp(pristine) == nullptr) std::abort();
-  outside = around;
+  outside = fuzzing::makeScratchDirectory("run");
   scratch = outside / "a/b/scratch";  // names with ".." reach the sentinel first
   fs::create_directories(scratch);
   writeText(outside / "a/sentinel", "must stay\n");
-  seed = pristine;
+  seed = fuzzing::makeScratchDirectory("seed");
   plantSeedTree(seed, std::getenv("RAZADEDEZUZEV_FUZZ_SAMPLE_ZIP"));
   resetScratch();
   ::setenv("NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION", "0", 1);
