@@ -2,12 +2,14 @@
 """A FUSE file system for the tests: the files of a backing directory, with faults
 that real file systems have.
 
-Usage: faultfs.py BACKING MOUNTPOINT [--quota BYTES] [--no-link] [--eio NAME ...]
+Usage: faultfs.py BACKING MOUNTPOINT [--quota BYTES] [--no-link] [--busy-unlink] [--eio NAME ...]
 
   --quota BYTES  writes are taken, but flushing or syncing a file larger than BYTES
                  fails with EDQUOT, as network file systems report a quota late
   --no-link      no hard links (EPERM), as on vfat; renaming without replacing
                  is not offered either (this API knows no rename flags)
+  --busy-unlink  the first removal of each name fails with EBUSY, as an SMB server
+                 refuses to delete a file whose close has not reached it yet
   --eio NAME     asking what an entry called NAME is fails with EIO
 
 Entries are listed without their types, as by many user-space file systems.
@@ -21,8 +23,9 @@ from fusepy import FUSE, FuseOSError, Operations
 
 
 class FaultFS(Operations):
-    def __init__(self, root, quota, no_link, eio_names):
+    def __init__(self, root, quota, no_link, busy_unlink, eio_names):
         self.root = root
+        self.busy = set() if busy_unlink else None
         self.quota = quota
         self.no_link = no_link
         self.eio_names = set(eio_names)
@@ -48,7 +51,11 @@ class FaultFS(Operations):
 
     def mkdir(self, path, mode): os.mkdir(self._real(path), mode)  # noqa: E704
 
-    def unlink(self, path): os.unlink(self._real(path))  # noqa: E704
+    def unlink(self, path):
+        if self.busy is not None and path not in self.busy:
+            self.busy.add(path)
+            raise FuseOSError(errno.EBUSY)
+        os.unlink(self._real(path))
 
     def link(self, target, source):
         if self.no_link:
@@ -87,9 +94,10 @@ def main():
     parser.add_argument("mountpoint")
     parser.add_argument("--quota", type=int)
     parser.add_argument("--no-link", action="store_true")
+    parser.add_argument("--busy-unlink", action="store_true")
     parser.add_argument("--eio", nargs="*", default=[])
     args = parser.parse_args()
-    FUSE(FaultFS(os.path.abspath(args.backing), args.quota, args.no_link, args.eio),
+    FUSE(FaultFS(os.path.abspath(args.backing), args.quota, args.no_link, args.busy_unlink, args.eio),
          args.mountpoint, foreground=True, nothreads=True, allow_other=True)
 
 

@@ -50,6 +50,17 @@ bool lacksExclusiveRename(int error) {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
+// Removes a name of ours. Where the server has not yet heard of the file's
+// close (FUSE passes a close on without waiting for it, and an SMB server
+// will not delete a file that is open), the removal fails with EBUSY for a
+// moment: it is tried again, for at most about a second.
+void removeName(const char* path) {
+  for (int attempt = 0; ::unlink(path) != 0 && errno == EBUSY && attempt < 100; ++attempt) {
+    const timespec pause{0, 10'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
 // A reading of the clock that differs from call to call.
 std::uint64_t clockReading() {
   timespec now{};
@@ -86,7 +97,7 @@ std::error_code publishByCopy(int from, const char* path) {
   std::error_code error = copyWholeFile(from, fd(target.get()));
   const std::error_code closed = closeFile(target);
   if (!error) error = closed;
-  if (error) ::unlink(path);  // a name of ours that never got its bytes
+  if (error) removeName(path);  // a name of ours that never got its bytes
   return error;
 }
 
@@ -97,7 +108,7 @@ std::error_code publishUnnamed(TemporaryFile& file, const char* path) {
     return publishByCopy(fd(file.file.get()), path);
   }
   if (const std::error_code error = closeFile(file.file)) {
-    ::unlink(path);  // the name was ours a moment ago; its bytes are in doubt
+    removeName(path);  // the name was ours a moment ago; its bytes are in doubt
     return error;
   }
   return {};
@@ -290,7 +301,7 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
 void discardTemporaryFile(TemporaryFile& file) {
   file.file.reset();
   if (!file.temporaryPath.empty()) {
-    ::unlink(posix::toNativePath(file.temporaryPath).c_str());
+    removeName(posix::toNativePath(file.temporaryPath).c_str());
     file.temporaryPath.clear();
   }
 }

@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""The store on a GlusterFS mount (a volume replicated over two bricks on this
+machine's disk) against cp followed by sync and rsync --fsync --ignore-existing
+onto the same mount, interleaved in one run.
+
+Usage: shared_bench.py PROGRAM ROOT RUNS
+
+Two jobs: 2,000 files of 4 KiB and one file of 256 MiB. The sources lie on the
+local disk in the store's own layout (two levels of directories from the uuid),
+so that every command creates the same directories on the mount. Before each
+run, untimed, the previous run's copies are removed. Prints medians, the
+ratios program / peer, and where the program's time goes (strace -c -w).
+"""
+import hashlib
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "shared"))
+from compare import measure, print_comparison  # noqa: E402
+import servers  # noqa: E402
+
+
+def uuid_of(n):
+    h = hashlib.md5(str(n).encode()).hexdigest()
+    return f"{h[:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:]}"
+
+
+def fan_out(uuid):
+    return os.path.join(uuid[0:2], uuid[2:4], uuid)
+
+
+def prepare(data, name, files):
+    """Sources below data/name in the store's layout, and the job storing them."""
+    records = []
+    for uuid, size in files:
+        path = os.path.join(data, name, fan_out(uuid))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as file:
+            for offset in range(0, size, 1 << 20):
+                file.write(os.urandom(min(1 << 20, size - offset)))
+        records.append((uuid, fan_out(uuid)))
+    return os.path.join(data, name), records
+
+
+def main():
+    program, root, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    registry = servers.Registry(root)
+    gluster = servers.Gluster(registry)
+    volume = gluster.volume("rzbench", [registry.directory("brick-1"), registry.directory("brick-2")])
+    mount = gluster.mount(volume, os.path.join(root, "mount"))
+    data = registry.directory("data")
+    jobs = [("2,000 x 4 KiB", "small", [(uuid_of(n), 4096) for n in range(2000)]),
+            ("256 MiB", "large", [("5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80", 256 << 20)])]
+    for title, name, files in jobs:
+        source, records = prepare(data, name, files)
+        job = os.path.join(data, name + ".job")
+        store = os.path.join(mount, name + "-program")
+        with open(job, "w") as text:
+            text.write(f"input_base_dir_path\t{source}\n")
+            text.writelines(f"file\t{uuid}\t{path}\t{store}\t1\n" for uuid, path in records)
+        targets = {peer: os.path.join(mount, f"{name}-{peer}") for peer in ("program", "cp", "rsync")}
+        fresh = {peer: f"rm -rf {target} && mkdir {target}" for peer, target in targets.items()}
+        commands = [("razadedezuzev", fresh["program"], f"{program} batch_copy_to_resource_store {job}"),
+                    ("cp -r, then sync", fresh["cp"], f"cp -r {source}/. {targets['cp']}/ && sync"),
+                    ("rsync --fsync --ignore-existing", fresh["rsync"],
+                     f"rsync -r --fsync --ignore-existing {source}/ {targets['rsync']}/")]
+        medians, peaks = measure(runs, commands, stop_on_failure=True)
+        print_comparison(f"{title} into a store on GlusterFS (2 bricks, replicated)", runs, medians, peaks)
+        for peer, setup, command in commands[:1]:  # the program, once more, traced
+            subprocess.check_call(["bash", "-c", setup])
+            trace = os.path.join(root, "calls")
+            subprocess.check_call(["strace", "-f", "-c", "-w", "-o", trace, "bash", "-c", command],
+                                  stdout=subprocess.DEVNULL)
+            lines = open(trace).read().splitlines()
+            print(f"  {peer}: wall time by system call (strace -c -w, under tracing):")
+            print("\n".join("    " + line for line in lines[2:8]))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except servers.Unavailable as reason:
+        sys.exit(f"shared_bench: {reason}")

@@ -1,0 +1,238 @@
+#!/usr/bin/python3
+"""Servers of a store shared over the network, on loopback, below one scratch root:
+a GlusterFS volume replicated over two bricks, and a Samba share mounted through
+smbnetfs (FUSE over libsmbclient). Each volume or share is mounted twice, one mount
+for each machine a server application would run on.
+
+Everything started is recorded in ROOT/started (processes by id, mounts, loop
+devices), so that `servers.py cleanup ROOT` undoes it all, also after the process
+that started it was killed. Starting a server that cannot run raises Unavailable
+with one line saying why.
+"""
+import glob
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+
+class Unavailable(Exception):
+    pass
+
+
+def run(*command, timeout=60, check=True, env=None):
+    result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
+    if check and result.returncode != 0:
+        raise Unavailable(f"{' '.join(command)}: {(result.stderr or result.stdout).strip().splitlines()[-1:]}")
+    return result.stdout
+
+
+def port_taken(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def wait_for(condition, what, seconds=20):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise Unavailable(f"{what} did not happen within {seconds} s")
+        time.sleep(0.1)
+
+
+def mounted(path):
+    with open("/proc/self/mounts") as mounts:
+        return any(line.split()[1] == path for line in mounts)
+
+
+class Registry:
+    """What was started below a root, written down before anything else."""
+
+    def __init__(self, root):
+        self.root = root
+        os.makedirs(root, exist_ok=True)
+
+    def note(self, kind, value):
+        with open(os.path.join(self.root, "started"), "a") as record:
+            record.write(f"{kind} {value}\n")
+
+    def directory(self, *parts):
+        path = os.path.join(self.root, *parts)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def small_file_system(self, name, mebibytes):
+        """An ext4 image of that size, loop-mounted: a disk that runs full."""
+        image, path = os.path.join(self.root, name + ".img"), self.directory(name)
+        with open(image, "wb") as file:
+            file.truncate(mebibytes << 20)
+        run("mkfs.ext4", "-q", "-m", "0", image)
+        device = run("losetup", "--find", "--show", image).strip()
+        self.note("loop", device)
+        run("mount", device, path)
+        self.note("mount", path)
+        return path
+
+
+class Gluster:
+    """glusterd on 127.0.0.1 with its own working and run directories."""
+
+    def __init__(self, registry):
+        self.registry = registry
+        if port_taken(24007):
+            raise Unavailable("GlusterFS skipped: port 24007 is taken (another glusterd runs here)")
+        # The command line refuses 127.0.0.1 as a brick's host; a name of this
+        # machine that resolves to loopback is accepted.
+        self.host = socket.gethostname()
+        if not socket.gethostbyname(self.host).startswith("127."):
+            raise Unavailable(f"GlusterFS skipped: the host name {self.host} does not resolve to loopback")
+        self.home = registry.directory("gluster")
+        self.socket = os.path.join(self.home, "glusterd.socket")
+        volfile = os.path.join(self.home, "glusterd.vol")
+        work = registry.directory("gluster", "work")
+        run("cp", "-r", "/var/lib/glusterd/groups", "/var/lib/glusterd/hooks", work)
+        with open(volfile, "w") as file:
+            file.write("volume management\n  type mgmt/glusterd\n"
+                       f"  option working-directory {work}\n"
+                       f"  option run-directory {registry.directory('gluster', 'run')}\n"
+                       f"  option glusterd-sockfile {self.socket}\n"
+                       "  option transport-type socket\n  option transport.address-family inet\n"
+                       "  option transport.socket.bind-address 127.0.0.1\n"
+                       "  option transport.socket.listen-port 24007\n  option ping-timeout 0\n"
+                       "  option event-threads 1\nend-volume\n")
+        pidfile = os.path.join(self.home, "glusterd.pid")
+        run("glusterd", "-f", volfile, "-p", pidfile, "-l", os.path.join(self.home, "glusterd.log"))
+        wait_for(lambda: os.path.exists(pidfile) and os.path.exists(self.socket), "glusterd start")
+        self.registry.note("pid", open(pidfile).read().strip())
+        self.registry.note("pidfiles", registry.directory("gluster", "run"))
+
+    def cli(self, *args, timeout=60):
+        return run("gluster", f"--glusterd-sock={self.socket}", "--mode=script", *args, timeout=timeout)
+
+    def volume(self, name, bricks, options=()):
+        """A volume replicated over the brick directories, with (key, value)
+        options, started."""
+        self.cli("volume", "create", name, "replica", str(len(bricks)),
+                 *[f"{self.host}:{brick}" for brick in bricks], "force")
+        for key, value in options:
+            self.cli("volume", "set", name, key, str(value))
+        self.cli("volume", "start", name)
+        return name
+
+    def brick_pids(self, name):
+        pids = []
+        for pidfile in sorted(glob.glob(os.path.join(self.home, "run", "vols", name, "*.pid"))):
+            pids.append(int(open(pidfile).read().strip()))
+        return pids
+
+    def mount(self, name, path):
+        os.makedirs(path, exist_ok=True)
+        run("mount", "-t", "glusterfs", "-o", f"log-file={path}.log", f"127.0.0.1:/{name}", path)
+        self.registry.note("mount", path)
+        return path
+
+
+class Samba:
+    """smbd on 127.0.0.1:445, one share per directory, guests writing as root."""
+
+    def __init__(self, registry, shares):
+        self.registry = registry
+        if port_taken(445):
+            raise Unavailable("SMB skipped: port 445 is taken (another SMB server runs here)")
+        home = registry.directory("samba")
+        config = os.path.join(home, "smb.conf")
+        settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": "445",
+                    "disable netbios": "yes", "server role": "standalone server",
+                    "map to guest": "Bad User", "guest account": "root", "load printers": "no",
+                    "printcap name": "/dev/null", "disable spoolss": "yes",
+                    "log file": os.path.join(home, "smbd.log")}
+        for key in ("private", "lock", "state", "cache", "pid"):
+            settings[key + " dir" if key == "private" else key + " directory"] = registry.directory("samba", key)
+        with open(config, "w") as file:
+            file.write("[global]\n" + "".join(f"  {k} = {v}\n" for k, v in settings.items()))
+            for share, path in shares.items():
+                file.write(f"[{share}]\n  path = {path}\n  read only = no\n  guest ok = yes\n  force user = root\n")
+        # In the foreground, as the leader of its own process group: stopping
+        # the group stops the server with every connection it serves. It ends
+        # when its standard input does, so that is a pipe kept open.
+        self.process = subprocess.Popen(["smbd", "-F", "--no-process-group", "-s", config],
+                                        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        self.registry.note("group", self.process.pid)
+        wait_for(lambda: port_taken(445) or self.process.poll() is not None, "smbd start")
+        if self.process.poll() is not None:
+            raise Unavailable(f"SMB skipped: smbd ended at start, see {settings['log file']}")
+        # smbnetfs reads its settings (and libsmbclient's) from $HOME/.smb.
+        self.client_home = registry.directory("samba", "client")
+        smb = registry.directory("samba", "client", ".smb")
+        with open(os.path.join(smb, "smb.conf"), "w") as file:
+            file.write("[global]\n  client min protocol = SMB2\n")
+        with open(os.path.join(smb, "smbnetfs.conf"), "w") as file:
+            file.write('auth "guest" ""\nhost 127.0.0.1 visible=true\n')
+        os.chmod(os.path.join(smb, "smbnetfs.conf"), 0o600)
+
+    def stop(self):
+        os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait()
+
+    def mount(self, path, share):
+        """Mounts the server's shares at `path`; returns the share's directory."""
+        os.makedirs(path, exist_ok=True)
+        environment = dict(os.environ, HOME=self.client_home)
+        run("smbnetfs", path, "-o", f"smb_query_browsers=false,smb_timeout=10000,log_file={path}.log",
+            env=environment, timeout=30)
+        self.registry.note("mount", path)
+        directory = os.path.join(path, "127.0.0.1", share)
+        wait_for(lambda: os.path.isdir(directory), f"the share {share} at {path}")
+        return directory
+
+
+def remove_own_socket(pid):
+    """glusterd gives its bricks sockets in the system's run directory."""
+    try:
+        arguments = open(f"/proc/{pid}/cmdline").read().split("\0")
+    except OSError:
+        return
+    for flag, value in zip(arguments, arguments[1:]):
+        if flag == "-S" and value.startswith("/var/run/gluster/") and value.endswith(".socket"):
+            subprocess.call(["rm", "-f", value])
+
+
+def cleanup(root):
+    """Unmounts, stops and detaches what the registry names, newest first."""
+    try:
+        lines = open(os.path.join(root, "started")).read().split("\n")[::-1]
+    except FileNotFoundError:
+        lines = []
+    entries = [line.split(" ", 1) for line in lines if line]
+    # Client mounts first (their servers still answer), then the processes,
+    # then what the servers held open (a brick's or share's own disk).
+    for attempt in ("first", "last"):
+        for kind, value in entries:
+            if kind == "mount" and mounted(value) and subprocess.call(["timeout", "20", "umount", value], stderr=subprocess.DEVNULL):
+                if attempt == "last":
+                    subprocess.call(["timeout", "20", "umount", "-l", value])
+        if attempt == "last":
+            break
+        for kind, value in entries:
+            pids = [int(value)] if kind in ("pid", "group") else []
+            if kind == "pidfiles":  # the bricks and healing daemons glusterd started
+                pids = [int(open(f).read().strip() or 0) for f in glob.glob(value + "/**/*.pid", recursive=True)]
+            for pid in (pid for pid in pids if pid > 0):
+                remove_own_socket(pid)
+                for signal_number in (signal.SIGCONT, signal.SIGKILL):
+                    try:
+                        os.killpg(pid, signal_number) if kind == "group" else os.kill(pid, signal_number)
+                    except (ProcessLookupError, PermissionError):
+                        pass
+        time.sleep(0.5)
+    for kind, value in entries:
+        if kind == "loop":
+            subprocess.call(["losetup", "-d", value], stderr=subprocess.DEVNULL)
+    subprocess.call(["rm", "-rf", root])
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["cleanup"]:
+    cleanup(sys.argv[2])
