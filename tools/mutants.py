@@ -114,6 +114,8 @@ MUTANTS = [
     ("gathered-piece-dropped", "transfer/FileCopyCommand.cpp",
      "  if (gathering != nullptr) pipeline.Submit(", "  if (false) pipeline.Submit("),
     # zip
+    ("archive-opened-without-callback", "zip/ZipArchive.cpp",
+     "Open(state->inStream.get(), nullptr, openCallback.get())", "Open(state->inStream.get(), nullptr, nullptr)"),
     ("hidden-entries-shown", "zip/ZipArchive.cpp",
      "entry.isHidden = (attributes & kHiddenAttribute) != 0;", "entry.isHidden = false;"),
     ("zipcrypto-not-encrypted", "zip/ZipArchive.cpp",
