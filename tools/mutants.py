@@ -95,6 +95,8 @@ MUTANTS = [
      "const std::error_code error{};"),
     ("data-never-synced", "transfer/Publisher.cpp",
      "  if (durable) failedAt = syncData(failedAt, failure, syncedWhole);\n", ""),
+    ("failed-file-sync-ignored", "transfer/Publisher.cpp",
+     "    if (errors[k]) {", "    if (false) {"),
     ("failed-entry-write-published", "transfer/Publisher.cpp",
      "    if (!writeFailure.empty() && failedAt == pending.size()) {", "    if (false) {"),
     ("failed-entry-write-ignored", "transfer/DigestPipeline.cpp",

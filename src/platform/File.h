@@ -141,8 +141,9 @@ std::error_code createTemporaryFile(std::u16string_view directory, std::u16strin
 std::error_code createNamedTemporaryFile(std::u16string_view directory,
                                          std::u16string_view namePrefix, TemporaryFile& file);
 
-// Gives the written file its final name and closes it, checking the close;
-// a temporary name is removed whatever the outcome. A name that exists
+// Gives the written file its final name and closes it, checking the close.
+// A temporary name stays until discardTemporaryFile, which the caller calls
+// whatever the outcome (so that removals may run side by side). A name that exists
 // already is never replaced: that fails with std::errc::file_exists and the
 // file is dropped. Where the file system can neither link nor rename without
 // replacing, the final name is created exclusively and the bytes are copied

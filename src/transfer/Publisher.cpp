@@ -1,8 +1,11 @@
 #include "transfer/Publisher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "base/Durability.h"
 #include "base/Logger.h"
@@ -29,6 +32,44 @@ std::size_t batchCapacity(std::uint64_t copiesExpected) {
   const std::uint64_t room = limit > 16 ? (limit - 16) / 2 : 1;
   const std::uint64_t wanted = std::clamp(copiesExpected / kBatchesPerRun, kSmallestBatch, kLargestBatch);
   return static_cast<std::size_t>(std::min(room, wanted));
+}
+
+// A sync of a file on a network file system waits for the server's answer
+// (a few milliseconds on a replicated volume): several at once share the
+// wait. Runs work(i) for every i below `count` on up to that many threads,
+// on the caller's alone where no thread can be started.
+constexpr std::size_t kSyncLanes = 8;
+
+template <typename Work>
+void inParallel(std::size_t count, const Work& work) {
+  std::atomic<std::size_t> next{0};
+  const auto lane = [&] {
+    for (std::size_t i = next++; i < count; i = next++) work(i);
+  };
+  std::vector<std::thread> lanes;
+  for (std::size_t n = 1; n < std::min(count, kSyncLanes); ++n) {
+    try {
+      lanes.emplace_back(lane);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  lane();
+  for (std::thread& other : lanes) other.join();
+}
+
+// Closes every copy and removes the temporary names left. Where copies had
+// to be written under a temporary name (a network or user-space file
+// system), each removal waits for the server: they run side by side.
+void discardEvery(std::vector<PendingFile>& copies) {
+  const auto discard = [&](std::size_t i) { platform::discardTemporaryFile(copies[i].file); };
+  const bool anyNamed = std::any_of(copies.begin(), copies.end(),
+                                    [](const PendingFile& copy) { return !copy.file.temporaryPath.empty(); });
+  if (anyNamed) {
+    inParallel(copies.size(), discard);
+  } else {
+    for (std::size_t i = 0; i < copies.size(); ++i) discard(i);
+  }
 }
 
 std::string systemFailure(const char* what, std::u16string_view path, const std::error_code& error) {
@@ -86,7 +127,7 @@ bool Publisher::publishBatch(bool last) {
   std::size_t published = 0;
   while (published < failedAt && publish(pending[published], failure)) ++published;
   failedAt = std::min(failedAt, published);
-  for (PendingFile& copy : pending) platform::discardTemporaryFile(copy.file);
+  discardEvery(pending);
   if (!last && failedAt == pending.size()) {
     awaitingNames = std::move(pending);
     pending.clear();
@@ -142,6 +183,7 @@ std::size_t Publisher::syncData(std::size_t count, std::string& failure,
   // File systems where one sync reaches every file: one sync each. Should it
   // fail, each of its files is synced alone, to tell which one failed.
   std::map<std::uint64_t, bool> wholeSyncs;  // file system -> its sync worked
+  std::vector<std::size_t> alone;             // the copies synced one by one
   for (std::size_t i = 0; i < count; ++i) {
     const PendingFile& copy = pending[i];
     if (!copy.file.file) continue;
@@ -151,9 +193,14 @@ std::size_t Publisher::syncData(std::size_t count, std::string& failure,
       if (isNew && found->second) syncedWhole.push_back(copy.fileSystem.id);
       if (found->second) continue;
     }
-    if (const std::error_code error = platform::syncFileData(copy.file.file.get())) {
-      failure = systemFailure("failed to sync file: ", copy.destination, error);
-      return i;
+    alone.push_back(i);
+  }
+  std::vector<std::error_code> errors(alone.size());
+  inParallel(alone.size(), [&](std::size_t k) { errors[k] = platform::syncFileData(pending[alone[k]].file.file.get()); });
+  for (std::size_t k = 0; k < alone.size(); ++k) {
+    if (errors[k]) {
+      failure = systemFailure("failed to sync file: ", pending[alone[k]].destination, errors[k]);
+      return alone[k];
     }
   }
   return count;

@@ -294,7 +294,7 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
       error = publishNamed(file, temporary.c_str(), native.c_str());
     }
   }
-  discardTemporaryFile(file);
+  file.file.reset();
   return error;
 }
 

@@ -247,7 +247,7 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
     if (!error) error = renameWithoutReplacing(nativePath(file.temporaryPath), nativePath(path));
     if (!error) file.temporaryPath.clear();  // the temporary name is the final one now
   }
-  discardTemporaryFile(file);
+  file.file.reset();
   return error;
 }
 
