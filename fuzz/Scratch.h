@@ -6,9 +6,31 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fuzzing {
+
+// Scratch places are removed when the target exits normally (its run count
+// reached, a merge done); a crash leaves them beside its report.
+inline std::vector<std::string>& scratchPlaces() {
+  static std::vector<std::string> places;
+  return places;
+}
+
+inline void removeScratchPlaces() {
+  std::error_code ignored;
+  for (const std::string& place : scratchPlaces()) std::filesystem::remove_all(place, ignored);
+}
+
+inline std::string removedAtExit(std::string place) {
+  // The list exists before the handler is registered, so it outlives it.
+  if (scratchPlaces().empty()) std::atexit(removeScratchPlaces);
+  scratchPlaces().push_back(place);
+  return place;
+}
 
 inline std::string scratchPattern(const char* name) {
   const char* base = std::getenv("TMPDIR");
@@ -19,7 +41,7 @@ inline std::string scratchPattern(const char* name) {
 inline std::string makeScratchDirectory(const char* name) {
   std::string pattern = scratchPattern(name);
   if (::mkdtemp(pattern.data()) == nullptr) abort();
-  return pattern;
+  return removedAtExit(pattern);
 }
 
 // A new, empty file; aborts when none can be made.
@@ -28,7 +50,7 @@ inline std::string makeScratchFile(const char* name) {
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) abort();
   ::close(fd);
-  return pattern;
+  return removedAtExit(pattern);
 }
 
 }  // namespace fuzzing
