@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Scratch.h"
+#include "Split.h"
 #include "app/Application.h"
 #include "platform/Utf.h"
 
@@ -68,25 +69,13 @@ void plantSeedTree(const fs::path& root, const char* sampleArchive) {
   if (sampleArchive != nullptr) fs::copy_file(sampleArchive, root / "in/sample.zip", ignored);
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts(1);
-  for (const char c : text) {
-    if (c == separator) {
-      parts.emplace_back();
-    } else {
-      parts.back().push_back(c);
-    }
-  }
-  return parts;
-}
-
 // The job a server would write around the fuzzer's cells.
 std::string makeJob(const Mode& mode, const std::string& input) {
   const std::string root = scratch.string();
   std::string job;
-  for (std::string line : split(input, '\n')) {
+  for (std::string line : fuzzing::split(input, '\n')) {
     if (line.rfind("file\t", 0) == 0) {
-      std::vector<std::string> fields = split(line, '\t');
+      std::vector<std::string> fields = fuzzing::split(line, '\t');
       for (const auto& [column, directory] : mode.trustedColumns) {
         if (column < fields.size()) fields[column] = root + "/" + directory;
       }
@@ -124,9 +113,9 @@ void checkResultLines(const Mode& mode) {
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
   std::fclose(file);
   if (!text.empty() && text.back() != '\n') __builtin_trap();  // a cut line
-  for (const std::string& line : split(text, '\n')) {
+  for (const std::string& line : fuzzing::split(text, '\n')) {
     if (line.empty()) continue;
-    if (mode.resultFields == 0 || split(line, '\t').size() != mode.resultFields) __builtin_trap();
+    if (mode.resultFields == 0 || fuzzing::split(line, '\t').size() != mode.resultFields) __builtin_trap();
   }
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Scratch.h"
+#include "Split.h"
 #include "app/Application.h"
 #include "base/Logger.h"
 #include "platform/Utf.h"
@@ -51,18 +52,6 @@ std::string readFile(const fs::path& path) {
   return text;
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts(1);
-  for (const char c : text) {
-    if (c == separator) {
-      parts.emplace_back();
-    } else {
-      parts.back().push_back(c);
-    }
-  }
-  return parts;
-}
-
 std::string md5Hex(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -85,7 +74,7 @@ std::vector<std::string> runMode(const char* mode, const std::string& job) {
   if (application.ParseArguments(arguments)) application.Run();
   const std::string text = readFile(scratch / "job.out");
   if (!text.empty() && text.back() != '\n') __builtin_trap();  // a cut line
-  std::vector<std::string> lines = split(text, '\n');
+  std::vector<std::string> lines = fuzzing::split(text, '\n');
   lines.pop_back();
   return lines;
 }
@@ -117,7 +106,7 @@ std::map<std::size_t, std::string> checkExtraction(const std::vector<std::string
   std::map<std::size_t, std::string> digests;
   std::set<fs::path> reported;
   for (const std::string& line : lines) {
-    const std::vector<std::string> fields = split(line, '\t');
+    const std::vector<std::string> fields = fuzzing::split(line, '\t');
     if (fields.size() != 4 || fields[0] != "file" || recordOfUuid.count(fields[1]) == 0) __builtin_trap();
     const std::size_t record = recordOfUuid[fields[1]];
     const fs::path file = fileOfRecord(root, record);
