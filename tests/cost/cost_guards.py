@@ -19,8 +19,11 @@ import sys
 import tempfile
 import uuid
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+import jobs  # noqa: E402
 # The benchmarks' archives: text-like entries, each a different slice.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "bench"))
 from zip_bench import make_archive  # noqa: E402
 
 # Calls whose number follows the timing of two threads, not the work.
@@ -57,14 +60,10 @@ def tree_names(count):
 
 
 def write_job(path, parameters, records):
-    if os.path.exists(path):
-        return path
-    with open(path + ".part", "w") as job:
-        for key, value in parameters.items():
-            job.write(f"{key}\t{value}\n")
-        for record in records:
-            job.write("file\t" + "\t".join(record) + "\n")
-    os.rename(path + ".part", path)
+    """Made once and kept, like the data."""
+    if not os.path.exists(path):
+        jobs.write_job(path + ".part", [*parameters.items(), *(("file", *record) for record in records)])
+        os.rename(path + ".part", path)
     return path
 
 

@@ -3,27 +3,18 @@ keeping count of what was compared and what differed."""
 import collections
 import os
 import subprocess
+import sys
 
-# Names and bytes that are not UTF-8 pass through as lone surrogates.
-ENCODING = dict(encoding="utf-8", errors="surrogateescape")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import jobs  # noqa: E402
+from jobs import ENCODING  # noqa: E402,F401
+
 ENV = dict(os.environ, NUV_RAZADEDEZUZEV_SYNC="0", NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION="0", LC_ALL="C.UTF-8")
 
 
 def run_job(program, mode, job_path, lines):
     """Writes the job, runs the mode on it: (exit code, result lines, error text)."""
-    with open(job_path, "w", newline="\n", **ENCODING) as job:
-        job.writelines(line + "\n" for line in lines)
-    for suffix in (".out", ".err"):
-        if os.path.exists(job_path + suffix):
-            os.remove(job_path + suffix)
-    code = subprocess.run([program, mode, job_path], stdout=subprocess.DEVNULL, env=ENV).returncode
-    out, err = "", ""
-    if os.path.exists(job_path + ".out"):
-        with open(job_path + ".out", newline="", **ENCODING) as result:
-            out = result.read()
-    if os.path.exists(job_path + ".err"):
-        with open(job_path + ".err", newline="", **ENCODING) as errors:
-            err = errors.read()
+    code, out, err = jobs.run_job(program, mode, job_path, lines, env=ENV)
     return code, out.split("\n")[:-1], err
 
 

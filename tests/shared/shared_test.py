@@ -15,12 +15,14 @@ import os
 import random
 import shutil
 import signal
-import subprocess
 import sys
 import time
 import zipfile
 
 import servers
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import jobs  # noqa: E402
 
 PROGRAM, ROOT = sys.argv[1], sys.argv[2]
 TEMPORARY = ".razadedezuzev-"
@@ -107,7 +109,7 @@ class Sources:
                           MODES[1]: ("file", uuid, os.path.join(self.directory, "dirs", str(n)), name, store, "1"),
                           MODES[2]: ("file", uuid, name, store, "1"), MODES[3]: ("file", uuid, name, name),
                           MODES[4]: ("file", uuid, name, name, store, "1")}[mode])
-        return "".join("\t".join(fields) + "\n" for fields in lines)
+        return lines
 
 
 def stored(store, uuid):
@@ -118,24 +120,12 @@ def destination(mode, item, store, out):
     return stored(store, item[0]) if mode in INTO_STORE else os.path.join(out, item[1])
 
 
-def run_job(directory, mode, text, prefix=(), wait=True):
+def run_job(directory, mode, lines, prefix=(), wait=True):
     """Runs a job from a local directory; returns (exit code, .out, .err), or
     the process when not waiting."""
-    job = os.path.join(directory, "job")
-    write(job, text.encode())
-    for suffix in (".out", ".err"):
-        if os.path.exists(job + suffix):
-            os.remove(job + suffix)
-    command = ["timeout", "-s", "KILL", str(RUN_LIMIT), *prefix, PROGRAM, mode, job]
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return process if wait is False else outcome(process, job)
-
-
-def outcome(process, job=None):
-    code = process.wait()
-    job = job or process.args[-1]
-    texts = [read(job + s).decode(errors="replace") if os.path.exists(job + s) else "" for s in (".out", ".err")]
-    return code, texts[0], texts[1]
+    job = jobs.write_job(os.path.join(directory, "job"), lines)
+    process = jobs.start(PROGRAM, mode, job, prefix=("timeout", "-s", "KILL", str(RUN_LIMIT), *prefix))
+    return process if wait is False else jobs.outcome(process)
 
 
 def items_of(sizes, seed):
@@ -198,7 +188,7 @@ def concurrent_servers(label, mounts, backing, processes=16, count=200):
     problems = []
     expected = {os.path.relpath(stored(store, uuid), store): data for uuid, _, data in items}
     for k, process in enumerate(running):
-        code, out, err = outcome(process)
+        code, out, err = jobs.outcome(process)
         if code != 0 and not (code == 2 and err.strip()):
             problems.append(f"process {k}: exit code {code} without a message")
         elif code != 0:
@@ -264,7 +254,7 @@ def fault_during_job(label, mount, backing, fault, expect_success, name, prefix=
     process = run_job(os.path.join(ROOT, "jobs", f"fault-{name}"), MODES[0], sources.job(MODES[0], store, None),
                       prefix=prefix, wait=False)
     fault(process)
-    code, out, err = outcome(process)
+    code, out, err = jobs.outcome(process)
     took = time.monotonic() - started
     problems = [] if code != -signal.SIGKILL else [f"killed after {RUN_LIMIT} s: it hung"]
     if expect_success and (code, len(out.splitlines())) != (0, files):
