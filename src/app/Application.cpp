@@ -2,11 +2,13 @@
 
 #include "base/Durability.h"
 #include "base/Logger.h"
+#include "base/PathUtil.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
 #include "job/InputFile.h"
 #include "modes/ModeTable.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 
 namespace RazaDedeZuzev {
 
@@ -48,8 +50,11 @@ bool RazaDedeZuzevApplication::Run() {
     written = output.Flush();
   }
   // A result line that did not reach the disk must not pass for one that
-  // did: a failed write, sync or close fails the run.
-  if (written && durableWritesWanted()) written = !platform::syncFileData(outputFile.get());
+  // did: a failed write, sync or close fails the run. The file's name is
+  // made durable too, as every name the program creates.
+  if (written && durableWritesWanted()) {
+    written = !platform::syncFileData(outputFile.get()) && !platform::syncDirectory(directoryOfFile(outputFilePath));
+  }
   const bool closed = !platform::closeFile(outputFile);
   if (!written || !closed) {
     logger << "failed to write file: " << asUtf8(outputFilePath) << "\n";

@@ -46,8 +46,8 @@ bool staysBelowItsBase(std::u16string_view name) {
   return true;
 }
 
-bool createDirectoryRecursively(std::u16string_view path) {
-  return !platform::createDirectories(path);
+bool createDirectoryRecursively(std::u16string_view path, unsigned* parentsWithNewNames) {
+  return !platform::createDirectories(path, parentsWithNewNames);
 }
 
 std::int64_t getRegularFileSize(std::u16string_view path) {

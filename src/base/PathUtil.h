@@ -30,7 +30,8 @@ std::u16string directoryOfFile(std::u16string_view path);
 bool staysBelowItsBase(std::u16string_view name);
 
 // Creates the directory and its missing parents; true when it exists after.
-bool createDirectoryRecursively(std::u16string_view path);
+// `parentsWithNewNames`: see platform::createDirectories.
+bool createDirectoryRecursively(std::u16string_view path, unsigned* parentsWithNewNames = nullptr);
 
 // The size of the regular file at the path (links followed), or -1.
 std::int64_t getRegularFileSize(std::u16string_view path);

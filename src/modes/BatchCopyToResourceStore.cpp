@@ -39,7 +39,8 @@ bool storeRecord(const StoreRecord& record, PendingFile& copy) {
   if (!checkNameBelowBase("file_name", record.fileName)) return false;
   StoredFileLocation location;
   if (!locateStoredFile(record.root, record.uuid, record.storageType, location)) return false;
-  if (!createDirectoryRecursively(location.directory)) {
+  unsigned parentsWithNewNames = 0;
+  if (!createDirectoryRecursively(location.directory, &parentsWithNewNames)) {
     Logger::GetInstance() << "createDirectoryRecursively failed for " << toUtf8(location.directory) << "\n";
     return false;
   }
@@ -53,7 +54,7 @@ bool storeRecord(const StoreRecord& record, PendingFile& copy) {
     reportCopyFailure("SetSourceFilePath failed", record.sourcePath, location.path);
     return false;
   }
-  if (!command.CopyToPendingFile({location.path, location.directory}, copy)) {
+  if (!command.CopyToPendingFile({location.path, location.directory, parentsWithNewNames}, copy)) {
     reportCopyFailure("File Copy failed", record.sourcePath, location.path);
     return false;
   }

@@ -23,12 +23,14 @@ bool storeEntry(const InputFile& job, std::uint64_t row, ZipArchive& archive, Pe
 
   StoredFileLocation location;
   if (!locateStoredFile(root, uuid, storageType, location)) return false;
-  if (!createDirectoryRecursively(location.directory)) {
+  unsigned parentsWithNewNames = 0;
+  if (!createDirectoryRecursively(location.directory, &parentsWithNewNames)) {
     // No blank after "for": the line reads as the callers expect it.
     Logger::GetInstance() << "createDirectoryRecursively failed for" << toUtf8(location.directory) << "\n";
     return false;
   }
-  return extractEntry(archive, archiveName, {location.path, location.directory}, uuid, copy);
+  return extractEntry(archive, archiveName, {location.path, location.directory, parentsWithNewNames}, uuid,
+                      copy);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // Items of a job's work (records, or runs of records) done on up to two
-// threads and taken strictly in item order, so that the result file and the
+// threads (the caller's and one of the process's pool) and taken strictly in item order, so that the result file and the
 // error file read as if the items had been done one after the other.
 
 #include <algorithm>
@@ -10,12 +10,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "base/Logger.h"
+#include "platform/WorkerPool.h"
 
 namespace RazaDedeZuzev {
 
@@ -32,21 +31,30 @@ class WorkInOrder {
   // the second thread.
   using Work = std::function<bool(std::uint64_t item, unsigned lane, Result& result)>;
 
-  WorkInOrder(std::uint64_t itemCount, std::size_t window, const Work& work)
-      : itemCount(itemCount), work(work), slots(std::max<std::size_t>(window, 1)) {}
+  WorkInOrder(std::uint64_t itemCount, std::size_t window, Work work)
+      : itemCount(itemCount), work(std::move(work)), slots(std::max<std::size_t>(window, 1)) {}
   WorkInOrder(const WorkInOrder&) = delete;
   WorkInOrder& operator=(const WorkInOrder&) = delete;
   ~WorkInOrder() { stopSecondLane(); }
 
-  // Starts the thread of lane 1; false when none can be started (the
-  // caller's thread then does every item).
+  // Starts lane 1 on a thread of the process's pool; false when none can
+  // take it (the caller's thread then does every item).
   bool StartSecondLane() {
-    try {
-      secondLane = std::thread([this] { workWhileItemsRemain(1); });
-    } catch (const std::system_error&) {
-      return false;
+    {
+      const std::lock_guard lock(mutex);
+      secondLaneRunning = true;
     }
-    return true;
+    const bool started = platform::WorkerPool::Get().Post([this] {
+      workWhileItemsRemain(1);
+      const std::lock_guard lock(mutex);
+      secondLaneRunning = false;
+      changed.notify_all();
+    });
+    if (!started) {
+      const std::lock_guard lock(mutex);
+      secondLaneRunning = false;
+    }
+    return started;
   }
 
   // Hands every item's result, in item order, to `take` (bool(Result&&,
@@ -128,24 +136,24 @@ class WorkInOrder {
     return slot;
   }
 
+  // Waits until lane 1 has left its loop: nothing of this object is used
+  // after that.
   void stopSecondLane() {
-    {
-      const std::lock_guard lock(mutex);
-      stopping = true;
-    }
+    std::unique_lock lock(mutex);
+    stopping = true;
     changed.notify_all();
-    if (secondLane.joinable()) secondLane.join();
+    changed.wait(lock, [this] { return !secondLaneRunning; });
   }
 
   std::uint64_t itemCount;
-  const Work& work;
+  Work work;
   std::vector<Slot> slots;  // of the items in flight, by item modulo their number
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t nextToDo = 0;
   std::uint64_t nextToTake = 0;
   bool stopping = false;
-  std::thread secondLane;
+  bool secondLaneRunning = false;
 };
 
 }  // namespace RazaDedeZuzev

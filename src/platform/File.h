@@ -82,23 +82,6 @@ std::error_code syncFileData(FileHandle handle);
 // does nothing where the system has no such call.
 void startWriteback(FileHandle handle, std::uint64_t offset, std::uint64_t length);
 
-// The file system that holds an open file: which one (to sync it once for
-// many files), and whether syncFileSystem makes its files' data durable and
-// tells of their failed writes. That holds for local disks on Linux; a
-// network or user-space file system is told of a file's sync only by that
-// file's own syncFileData, and reports a failed write only there or at close.
-struct FileSystemInfo {
-  std::uint64_t id = 0;
-  bool wholeSyncReachesFiles = false;
-};
-std::error_code getFileSystemInfo(FileHandle handle, FileSystemInfo& info);
-
-// Makes everything written to the file system that holds the file durable at
-// once: for many files, far cheaper than a syncFileData each (which, on some
-// disks, is a full cache flush every time). Fails with
-// std::errc::function_not_supported where the system has no such call.
-std::error_code syncFileSystem(FileHandle handle);
-
 // How many files the process may have open at once.
 std::uint64_t openFileLimit();
 

@@ -60,14 +60,15 @@ std::error_code getNameStatus(std::u16string_view path, FileStatus& status);
 
 // Creates the directory and every missing parent. A directory that exists
 // already is success; a path that exists as anything else fails with
-// std::errc::file_exists.
-std::error_code createDirectories(std::u16string_view path);
+// std::errc::file_exists. `parentsWithNewNames`, when given, receives how
+// many directories above `path` got a new entry from this call (0 when it
+// made none; 2 when it made `path` and its parent): a sync of each makes
+// the new directories durable.
+std::error_code createDirectories(std::u16string_view path, unsigned* parentsWithNewNames = nullptr);
 
-// Makes the directory's entries (names created in it) durable; with
-// `wholeFileSystem`, everything written to the file system that holds it
-// (see platform::FileSystemInfo). Does nothing where the system keeps names
-// durable by itself.
-std::error_code syncDirectory(std::u16string_view path, bool wholeFileSystem = false);
+// Makes the directory's entries (names created in it) durable. Does nothing
+// where the system keeps names durable by itself.
+std::error_code syncDirectory(std::u16string_view path);
 
 // Identity of a directory, to recognise it when a link leads back to it.
 struct FileIdentity {

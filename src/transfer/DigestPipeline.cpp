@@ -1,9 +1,8 @@
 #include "transfer/DigestPipeline.h"
 
-#include <thread>
-
 #include "platform/File.h"
 #include "platform/System.h"
+#include "platform/WorkerPool.h"
 #include "transfer/Digest.h"
 
 namespace RazaDedeZuzev {
@@ -31,14 +30,13 @@ std::string PendingDigest::WaitForHex() {
 }
 
 DigestPipeline& DigestPipeline::Get() {
-  // Its thread runs as long as the process: the pipeline is never destroyed.
+  // Its chunks may be drained by the process's threads until they end: the
+  // pipeline is never destroyed.
   static DigestPipeline* const pipeline = new DigestPipeline;
   return *pipeline;
 }
 
-DigestPipeline::DigestPipeline() : inBackground(platform::processorCount() > 1) {
-  if (inBackground) std::thread([this] { work(); }).detach();
-}
+DigestPipeline::DigestPipeline() : inBackground(platform::processorCount() > 1) {}
 
 std::shared_ptr<PendingDigest> DigestPipeline::Start() {
   auto digest = std::make_shared<PendingDigest>();
@@ -83,9 +81,7 @@ void DigestPipeline::Submit(const std::shared_ptr<PendingDigest>& digest, unsign
     return;
   }
   digest->queued = true;
-  std::lock_guard lock(mutex);
-  queue.push_back(std::move(chunk));
-  if (workerWaiting) changed.notify_all();
+  enqueue(std::move(chunk));
 }
 
 void DigestPipeline::SubmitLast(const std::shared_ptr<PendingDigest>& digest, unsigned char* buffer,
@@ -107,13 +103,13 @@ void DigestPipeline::SubmitLast(const std::shared_ptr<PendingDigest>& digest, un
 void DigestPipeline::Finish(const std::shared_ptr<PendingDigest>& digest) {
   Chunk chunk{digest, nullptr, 0};
   if (!inBackground) process(chunk);
-  std::lock_guard lock(mutex);
+  std::unique_lock lock(mutex);
   if (!inBackground) {
     digest->finished = true;
     return;
   }
-  queue.push_back(std::move(chunk));
-  if (workerWaiting) changed.notify_all();
+  lock.unlock();
+  enqueue(std::move(chunk));
 }
 
 void DigestPipeline::process(Chunk& chunk) {
@@ -134,12 +130,21 @@ void DigestPipeline::process(Chunk& chunk) {
   if (!digest.failed) digest.hex = digestAsHex(value);
 }
 
-void DigestPipeline::work() {
+void DigestPipeline::enqueue(Chunk chunk) {
+  {
+    const std::lock_guard lock(mutex);
+    queue.push_back(std::move(chunk));
+    if (draining) return;
+    draining = true;
+  }
+  // One drainer at a time keeps the chunks in stream order. Where no thread
+  // can take it, the caller drains the queue itself.
+  if (!platform::WorkerPool::Get().Post([this] { drain(); })) drain();
+}
+
+void DigestPipeline::drain() {
   std::unique_lock lock(mutex);
-  for (;;) {
-    workerWaiting = true;
-    changed.wait(lock, [this] { return !queue.empty(); });
-    workerWaiting = false;
+  while (!queue.empty()) {
     Chunk chunk = std::move(queue.front());
     queue.pop_front();
     lock.unlock();
@@ -152,6 +157,7 @@ void DigestPipeline::work() {
     }
     if (callersWaiting > 0) changed.notify_all();
   }
+  draining = false;
 }
 
 }  // namespace RazaDedeZuzev

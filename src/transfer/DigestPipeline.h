@@ -1,6 +1,6 @@
 #pragma once
 
-// MD5 digests computed on a second thread while the copies go on. Hashing is
+// MD5 digests computed on another thread while the copies go on. Hashing is
 // the one part of a copy that cannot be split; here it overlaps with the
 // reading, writing and decompressing of the same file and of the files after
 // it. A digest is only needed when its result line is written, which waits
@@ -100,7 +100,10 @@ class DigestPipeline {
   };
 
   DigestPipeline();
-  void work();
+  // Queues a chunk for the drainer, starting one where none runs.
+  void enqueue(Chunk chunk);
+  // Processes the queued chunks in order until none is left.
+  void drain();
   // Writes and hashes one chunk, or finishes its digest. Called without
   // the mutex.
   static void process(Chunk& chunk);
@@ -112,7 +115,7 @@ class DigestPipeline {
   std::condition_variable changed;
   std::deque<unsigned char*> freeBuffers;
   std::deque<Chunk> queue;
-  bool workerWaiting = false;
+  bool draining = false;  // a drainer runs, or is about to
   std::size_t callersWaiting = 0;
   friend class PendingDigest;
 };

@@ -47,6 +47,7 @@ void AbstractFileCopyCommand::finishDigest() {
 
 bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destination, PendingFile& copy) {
   copy.destination = destination.path;
+  copy.parentsWithNewNames = destination.parentsWithNewNames;
   // A file stored before costs no writing at all; one that appears while
   // this copy runs is caught when the name is given.
   platform::FileStatus status;
@@ -54,7 +55,7 @@ bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destinati
   if (platform::getNameStatus(destination.path, status) || status.type == platform::FileType::Missing) {
     std::error_code error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
     if (namesMissingDirectory(error)) {
-      createDirectoryRecursively(destination.directory);
+      createDirectoryRecursively(destination.directory, &copy.parentsWithNewNames);
       error = platform::createTemporaryFile(destination.directory, kTemporaryNamePrefix, copy.file);
     }
     if (error) {

@@ -30,6 +30,9 @@ namespace RazaDedeZuzev {
 struct CopyDestination {
   std::u16string_view path;
   std::u16string_view directory;
+  // Directories above `directory` in which the record's directories were
+  // made (see platform::createDirectories).
+  unsigned parentsWithNewNames = 0;
 };
 
 class AbstractFileCopyCommand {

@@ -1,15 +1,16 @@
 #pragma once
 
 // Copies are written into temporary files and wait here for their names.
-// They are published in batches: the batch's data is made durable (one sync
-// of each file system where that reaches every file, a sync of each file
-// elsewhere), each file gets its final name without replacing anything, the
-// names are made durable, and only then are the batch's result lines
-// written, in record order. So no result line ever names a file that a
-// crash could still take back, and a job of many small files pays for a
-// few syncs, not for one per file. The names of a full batch are made
-// durable by the sync that makes the next batch's data durable, where one
-// sync reaches both: one sync per batch instead of two.
+// They are published in batches: the data of each file of the batch is made
+// durable (a sync of that file, started as the copy arrives, many under way
+// at once so that the file system can serve them with few journal commits,
+// and waited for when the batch is published), each
+// file gets its final name without replacing anything, the directories that
+// got names are made durable (a sync of each), and only then are the
+// batch's result lines written, in record order. So no result line ever
+// names a file that a crash could still take back, and the program pays for
+// what its job wrote, never for what other processes wrote to the same
+// file system: no sync reaches beyond the files and directories of the job.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@
 
 #include "platform/File.h"
 #include "transfer/DigestPipeline.h"
+#include "transfer/FileSyncs.h"
 
 namespace RazaDedeZuzev {
 
@@ -34,9 +36,10 @@ struct PendingFile {
   // When set, its hex digits and a line end complete the result line.
   std::shared_ptr<PendingDigest> digest;
   std::string failureLine;  // the mode's line for this record, should it fail here
-  // Filled by the Publisher: where the file lies, and whether it got the name.
-  platform::FileSystemInfo fileSystem;
-  bool named = false;
+  // How many directories above the destination's own got a new entry when
+  // this copy's directories were made: each is synced with the names.
+  unsigned parentsWithNewNames = 0;
+  bool named = false;  // set by the Publisher once the file has its name
 };
 
 // Drops a copy that is never to be published: the pipeline's writes to its
@@ -60,28 +63,24 @@ class Publisher {
   // Makes the pending copies durable and named, then writes their lines.
   // False after the messages naming the first that failed: the copies
   // before it are published and reported, the ones after it dropped.
-  bool Flush() { return publishBatch(true); }
+  bool Flush() { return publishBatch(); }
 
  private:
-  // `last`: the names of this batch are made durable now, not with the
-  // next batch's data.
-  bool publishBatch(bool last);
+  bool publishBatch();
   std::size_t settleWrites(std::string& failure);
-  std::size_t syncData(std::size_t count, std::string& failure, std::vector<std::uint64_t>& syncedWhole);
+  std::size_t syncData(std::size_t count, std::string& failure);
   bool publish(PendingFile& copy, std::string& failure);
-  bool syncNames(const std::vector<PendingFile>& copies, std::size_t count, std::string& failure,
-                 const std::vector<std::uint64_t>& syncedWhole);
+  bool syncNames(std::size_t count, std::string& failure);
   // Writes the lines of the first `count` copies; returns how many were
   // written (fewer after the messages of a digest that failed).
-  std::size_t writeLines(const std::vector<PendingFile>& copies, std::size_t count);
+  std::size_t writeLines(std::size_t count);
   void discardAll();
 
   TextWriter* output;
   bool durable;
   std::size_t capacity;
   std::vector<PendingFile> pending;
-  // Named, but their names are not durable yet, nor their lines written.
-  std::vector<PendingFile> awaitingNames;
+  FileSyncs syncs;  // of the pending copies' data, started as each is added
 };
 
 }  // namespace RazaDedeZuzev

@@ -145,9 +145,10 @@ TEST_P(RunLimits, NoDescriptorsOrNoRoomForResultsFailWithTheCause) {
   const Workspace workspace(mode, jobItems());
   workspace.writeJob();
   RunOptions fewDescriptors;
-  fewDescriptors.descriptorLimit = 5;  // none left for the first destination
+  fewDescriptors.descriptorLimit = 5;  // none left for the first destination, nor for the job's directory
   EXPECT_EQ(workspace.run(fewDescriptors).outcome(),
-            outcome(2, "", openFailed(workspace, workspace.items[0], "Too many open files") + mode.failureLine()));
+            outcome(2, "", openFailed(workspace, workspace.items[0], "Too many open files") + mode.failureLine() +
+                               "failed to write file: " + workspace.job().string() + ".out\n"));
 
   std::vector<Item> many;
   for (int n = 1000; n < 1100; ++n) many.push_back({std::to_string(n) + "abcd-4e11", "f" + std::to_string(n), "content"});

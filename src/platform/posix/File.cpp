@@ -221,23 +221,10 @@ void startWriteback(FileHandle handle, std::uint64_t offset, std::uint64_t lengt
   posix::kernel::startWriteback(fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length));
 }
 
-std::error_code getFileSystemInfo(FileHandle handle, FileSystemInfo& info) {
-  int reaches = 0;
-  if (posix::kernel::describeFileSystem(fd(handle), info.id, reaches) != 0) return errnoCode();
-  info.wholeSyncReachesFiles = reaches == 1;
-  return {};
-}
-
 std::uint64_t openFileLimit() {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 20;
   return static_cast<std::uint64_t>(limit.rlim_cur);
-}
-
-std::error_code syncFileSystem(FileHandle handle) {
-  if (posix::kernel::syncFileSystem(fd(handle)) == 0) return {};
-  if (errno == ENOSYS) return std::make_error_code(std::errc::function_not_supported);
-  return errnoCode();
 }
 
 std::error_code closeFile(UniqueFile& file) {

@@ -6,19 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <functional>
-#include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/WorkerPool.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
 
@@ -27,7 +23,7 @@ namespace RazaDedeZuzev::platform {
 // A directory being read. Entries are read in batches, and the statuses
 // that a batch needs (the size of each regular file, what each link and
 // entry of unknown type is) are asked for together: they are most of the
-// cost of listing a tree, and a helper thread takes half of a large batch.
+// cost of listing a tree, and a second lane takes half of a large batch.
 struct DirectoryState {
   struct Read {
     std::string name;
@@ -64,9 +60,15 @@ bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// mkdir that treats an existing directory as success.
-std::error_code makeOneDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
+// mkdir that treats an existing directory as success. `newNames`, the
+// number of directories from `path` upwards that get a new entry, becomes
+// at least depth + 1 when this one (`depth` levels above the directory
+// asked for) is made.
+std::error_code makeOneDirectory(const std::string& path, unsigned depth, unsigned& newNames) {
+  if (::mkdir(path.c_str(), 0777) == 0) {
+    newNames = std::max(newNames, depth + 1);
+    return {};
+  }
   const int error = errno;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {
@@ -77,18 +79,21 @@ std::error_code makeOneDirectory(const std::string& path) {
 
 // Tries the directory itself first: in a store most parents exist already,
 // so one mkdir usually does it. Only a missing parent costs a walk upwards.
-std::error_code createDirectoryAndParents(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
-  if (errno == EEXIST) return makeOneDirectory(path);  // tells a directory from a file
+std::error_code createDirectoryAndParents(const std::string& path, unsigned depth, unsigned& newNames) {
+  if (::mkdir(path.c_str(), 0777) == 0) {
+    newNames = std::max(newNames, depth + 1);
+    return {};
+  }
+  if (errno == EEXIST) return makeOneDirectory(path, depth, newNames);  // tells a directory from a file
   if (errno != ENOENT) return errnoCode();
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return errnoCode();
   std::size_t parentEnd = slash;
   while (parentEnd > 1 && path[parentEnd - 1] == '/') --parentEnd;  // doubled separators
-  if (const std::error_code error = createDirectoryAndParents(path.substr(0, parentEnd))) {
+  if (const std::error_code error = createDirectoryAndParents(path.substr(0, parentEnd), depth + 1, newNames)) {
     return error;
   }
-  return makeOneDirectory(path);
+  return makeOneDirectory(path, depth, newNames);
 }
 
 // Takes over a descriptor opened on a directory.
@@ -113,66 +118,6 @@ std::error_code adoptDirectory(int descriptor, UniqueDirectory& directory, FileI
 }
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
-// One task at a time on a second thread, started on first use and kept for
-// the life of the process (it holds no resource but itself). Tasks come
-// every few dozen microseconds while a tree is listed, too often to put the
-// thread to sleep between them: it spins a while before it sleeps, and the
-// caller spins while it waits for the helper's share, which is about as
-// long as its own.
-class HelperThread {
- public:
-  // The helper, or none on a machine with a single core.
-  static HelperThread* Get() {
-    static HelperThread* const helper = std::thread::hardware_concurrency() > 1 ? new HelperThread : nullptr;
-    return helper;
-  }
-
-  void Start(std::function<void()> work) {
-    task = std::move(work);
-    posted.fetch_add(1, std::memory_order_release);
-    std::lock_guard<std::mutex> lock(mutex);
-    if (sleeping) wake.notify_one();
-  }
-
-  void Wait() {
-    const std::uint64_t target = posted.load(std::memory_order_relaxed);
-    spinWhile([&] { return finished.load(std::memory_order_acquire) != target; });
-    while (finished.load(std::memory_order_acquire) != target) std::this_thread::yield();
-  }
-
- private:
-  static constexpr auto kSpinTime = std::chrono::milliseconds(2);
-
-  HelperThread() { std::thread([this] { Loop(); }).detach(); }
-
-  template <typename Condition>
-  static void spinWhile(Condition condition) {
-    const auto until = std::chrono::steady_clock::now() + kSpinTime;
-    for (unsigned spins = 1; condition(); ++spins) {
-      if (spins % 256 == 0 && std::chrono::steady_clock::now() > until) return;
-    }
-  }
-
-  void Loop() {
-    for (std::uint64_t done = 0;; finished.store(++done, std::memory_order_release)) {
-      spinWhile([&] { return posted.load(std::memory_order_acquire) == done; });
-      if (posted.load(std::memory_order_acquire) == done) {
-        std::unique_lock<std::mutex> lock(mutex);
-        sleeping = true;
-        wake.wait(lock, [&] { return posted.load(std::memory_order_acquire) != done; });
-        sleeping = false;
-      }
-      task();
-    }
-  }
-
-  std::atomic<std::uint64_t> posted{0}, finished{0};
-  std::function<void()> task;
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool sleeping = false;
-};
 
 constexpr std::size_t kBatchSize = 1024;
 // Below this many status queries a batch is not worth sharing; a thread
@@ -206,27 +151,27 @@ void readBatch(DirectoryState& directory) {
     directory.batch.push_back({found->d_name, found->d_type, {}, 0});
   }
   const int descriptor = ::dirfd(directory.stream);
-  // Both threads take the next few queries until none are left, so that
-  // neither waits long for the other.
-  std::atomic<std::size_t> taken{0};
-  const auto queryRest = [&](int from) {
-    for (std::size_t first; (first = taken.fetch_add(kQueriesTaken)) < queries.size();) {
-      const std::size_t end = std::min(first + kQueriesTaken, queries.size());
-      for (std::size_t i = first; i < end; ++i) queryStatus(from, directory.batch[queries[i]]);
-    }
-  };
-  HelperThread* helper = queries.size() >= kSharedStatuses ? HelperThread::Get() : nullptr;
-  if (helper != nullptr) {
-    helper->Start([&] {
-      // A descriptor of its own: two threads that share one keep taking
-      // the same reference count away from each other.
-      const int own = ::openat(descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-      queryRest(own >= 0 ? own : descriptor);
-      if (own >= 0) ::close(own);
-    });
+  if (queries.size() < kSharedStatuses) {
+    for (const std::size_t query : queries) queryStatus(descriptor, directory.batch[query]);
+    return;
   }
-  queryRest(descriptor);
-  if (helper != nullptr) helper->Wait();
+  // Two lanes take a few queries at a time until none are left, so that
+  // neither waits long for the other. The second has a descriptor of its
+  // own: two threads that share one keep taking the same reference count
+  // away from each other.
+  const std::size_t runs = (queries.size() + kQueriesTaken - 1) / kQueriesTaken;
+  const std::thread::id caller = std::this_thread::get_id();
+  int own = -1;
+  forEachInParallel(runs, 2, [&](std::size_t run) {
+    int from = descriptor;
+    if (std::this_thread::get_id() != caller) {
+      if (own < 0) own = ::openat(descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (own >= 0) from = own;
+    }
+    const std::size_t end = std::min((run + 1) * kQueriesTaken, queries.size());
+    for (std::size_t i = run * kQueriesTaken; i < end; ++i) queryStatus(from, directory.batch[queries[i]]);
+  });
+  if (own >= 0) ::close(own);
 }
 
 }  // namespace
@@ -353,28 +298,29 @@ std::error_code getNameStatus(std::u16string_view path, FileStatus& status) {
   return {};
 }
 
-std::error_code createDirectories(std::u16string_view path) {
+std::error_code createDirectories(std::u16string_view path, unsigned* parentsWithNewNames) {
+  unsigned newNames = 0;
   std::string native = posix::toNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
   // Most directories of a store exist already: one look usually does it.
   struct stat info {};
+  std::error_code error;
   if (::stat(native.c_str(), &info) == 0) {
-    return S_ISDIR(info.st_mode) ? std::error_code{} : std::make_error_code(std::errc::file_exists);
+    if (!S_ISDIR(info.st_mode)) error = std::make_error_code(std::errc::file_exists);
+  } else {
+    error = createDirectoryAndParents(native, 0, newNames);
   }
-  return createDirectoryAndParents(native);
+  if (parentsWithNewNames != nullptr) *parentsWithNewNames = newNames;
+  return error;
 }
 
-std::error_code syncDirectory(std::u16string_view path, bool wholeFileSystem) {
+std::error_code syncDirectory(std::u16string_view path) {
   const std::string native = posix::toNativePath(path.empty() ? u"." : path);
   const int descriptor = retryOnSignal([&] { return ::open(native.c_str(), kDirectoryFlags); });
   if (descriptor < 0) return errnoCode();
   std::error_code error;
-  if (wholeFileSystem && posix::kernel::syncFileSystem(descriptor) == 0) {
-    // everything of that file system is durable, the names too
-  } else if (wholeFileSystem && errno != ENOSYS) {
-    error = errnoCode();
-  } else if (::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS) {
+  if (::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS) {
     // Some file systems cannot sync a directory and say so; their entries
     // are as durable as they can be.
     error = errnoCode();

@@ -31,16 +31,8 @@ int openDirectoryForLookups(const char* path);
 // rename that fails with EEXIST instead of replacing an existing name.
 int renameWithoutReplacing(const char* from, const char* to);
 
-int syncFileSystem(int descriptor);
-
 // Asks the kernel to start writing a range of the file's dirty pages.
 void startWriteback(int descriptor, off_t offset, off_t length);
-
-// Which file system holds `descriptor` (`id`), and whether syncFileSystem
-// on it writes its files' data and reports their write errors (`reaches`:
-// 1 for a local disk file system, 0 for a network or user-space one, or
-// where this build has no such sync).
-int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches);
 
 ssize_t copyRange(int from, int to, std::size_t count);
 

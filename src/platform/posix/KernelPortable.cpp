@@ -25,15 +25,7 @@ int openDirectoryForLookups(const char* path) {
   return descriptor;
 }
 int renameWithoutReplacing(const char*, const char*) { return missing(); }
-int syncFileSystem(int) { return missing(); }
 void startWriteback(int, off_t, off_t) {}
-int describeFileSystem(int descriptor, std::uint64_t& id, int& reaches) {
-  struct stat info {};
-  if (::fstat(descriptor, &info) != 0) return -1;
-  id = static_cast<std::uint64_t>(info.st_dev);
-  reaches = 0;  // no whole sync here: every file is synced alone
-  return 0;
-}
 ssize_t copyRange(int, int, std::size_t) { return missing(); }
 int executablePath(std::string&) { return missing(); }
 

@@ -179,20 +179,6 @@ std::error_code syncFileData(FileHandle handle) {
 
 void startWriteback(FileHandle, std::uint64_t, std::uint64_t) {}  // Windows has no such hint
 
-std::error_code getFileSystemInfo(FileHandle handle, FileSystemInfo& info) {
-  BY_HANDLE_FILE_INFORMATION file{};
-  if (!::GetFileInformationByHandle(toHandle(handle), &file)) return lastError();
-  info.id = file.dwVolumeSerialNumber;
-  info.wholeSyncReachesFiles = false;  // see syncFileSystem
-  return {};
-}
-
-std::error_code syncFileSystem(FileHandle) {
-  // Flushing a whole volume needs a handle to the volume, which only
-  // administrators may open: each file is made durable on its own.
-  return std::make_error_code(std::errc::function_not_supported);
-}
-
 std::uint64_t openFileLimit() {
   // Windows sets a process no limit of its own on open files; the kernel
   // stops handing out handles at 2^24.

@@ -233,7 +233,9 @@ std::error_code getNameStatus(std::u16string_view path, FileStatus& status) {
   return error;
 }
 
-std::error_code createDirectories(std::u16string_view path) {
+std::error_code createDirectories(std::u16string_view path, unsigned* parentsWithNewNames) {
+  // No directory needs a sync of its own here (see syncDirectory).
+  if (parentsWithNewNames != nullptr) *parentsWithNewNames = 0;
   // The shell's call takes `\` only; a trailing one names the same directory.
   std::wstring native = windows::withBackslashes(path);
   while (native.size() > 1 && native.back() == L'\\' && native[native.size() - 2] != L':') {
@@ -258,12 +260,11 @@ std::error_code createDirectories(std::u16string_view path) {
   }
 }
 
-std::error_code syncDirectory(std::u16string_view, bool /*wholeFileSystem*/) {
+std::error_code syncDirectory(std::u16string_view) {
   // Nothing to do: a name is created or changed in the file system's own
   // journal, and the one rename that must be durable at once is made with
   // MOVEFILE_WRITE_THROUGH. Windows has no call that flushes a directory's
-  // entries on their own, and a whole volume only for administrators (see
-  // syncFileSystem).
+  // entries on their own.
   return {};
 }
 
