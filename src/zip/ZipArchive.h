@@ -72,7 +72,7 @@ class ZipArchive {
 
   std::unique_ptr<ZipArchiveState> state;
   std::unique_ptr<platform::CodePageDecoder> legacyNames;
-  // (hash of the name, item index), sorted: 12 bytes an item, where a map
+  // (hash of the name, item index), sorted: 16 bytes an item, where a map
   // of the records would hold every name.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> itemsByNameHash;
   bool indexed = false;
