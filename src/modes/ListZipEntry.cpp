@@ -1,3 +1,4 @@
+#include "base/Hex.h"
 #include "base/Logger.h"
 #include "base/TextEncoding.h"
 #include "base/TextWriter.h"
@@ -12,21 +13,7 @@ namespace {
 // The first block: the first bytes of an entry's content, as hex text.
 constexpr std::size_t kFirstBlockSize = 16;
 
-bool isListed(const ZipEntry& entry) {
-  const bool isDirectory = !entry.name.empty() && entry.name.back() == '/';
-  return !isDirectory && !entry.isHidden;
-}
-
-std::string toHex(const unsigned char* bytes, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(count * 2);
-  for (std::size_t i = 0; i < count; ++i) {
-    hex.push_back(kDigits[bytes[i] >> 4]);
-    hex.push_back(kDigits[bytes[i] & 0xF]);
-  }
-  return hex;
-}
+bool isListed(const ZipEntry& entry) { return !entry.isDirectory && !entry.isHidden; }
 
 // "file", name, size, packed size and the encryption mark, tab-separated.
 // The name is written as formatted printing of "%s" writes it: up to a NUL.
@@ -51,8 +38,9 @@ bool printEntryLineWithFirstBlock(TextWriter& output, ZipArchive& archive, const
     Logger::GetInstance() << "GetZipContentData failed\n";
     return false;
   }
-  output.Write(entryLine(entry) + "\t" + toHex(firstBlock, static_cast<std::size_t>(received)) +
-               "\n");
+  std::string line = entryLine(entry) + "\t";
+  appendHex(line, firstBlock, static_cast<std::size_t>(received));
+  output.Write(line + "\n");
   return true;
 }
 
@@ -64,24 +52,24 @@ bool ExecuteListZipEntry(InputFile& job, TextWriter& output, bool withFirstBlock
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
   ZipArchive archive;
   if (!openArchiveOfJob(archive, zipFilePath)) return false;
-  std::vector<ZipEntry> entries;
-  if (!archive.GetZipEntryList(entries)) {
-    Logger::GetInstance() << "GetZipEntryList failed: " << toUtf8(zipFilePath) << "\n";
-    return false;
-  }
-  for (const ZipEntry& entry : entries) {
-    if (!isListed(entry)) continue;
+  // Each line is written as its item is read: the listing holds one entry
+  // at a time, whatever the archive's size.
+  bool firstBlocksRead = true;
+  const bool listed = archive.ForEachEntry([&](const ZipEntry& entry) {
+    if (!isListed(entry)) return true;
     // An entry's name comes from whoever made the archive: one that would
     // break its line is left out, and said so.
     if (const char* why = unlistableName(entry.name, false)) {
       reportLeftOut(entry.name, why);
     } else if (!withFirstBlock) {
       printEntryLine(output, entry);
-    } else if (!printEntryLineWithFirstBlock(output, archive, entry)) {
-      return false;
+    } else {
+      firstBlocksRead = printEntryLineWithFirstBlock(output, archive, entry);
     }
-  }
-  return true;
+    return firstBlocksRead;
+  });
+  if (!listed) Logger::GetInstance() << "GetZipEntryList failed: " << toUtf8(zipFilePath) << "\n";
+  return listed && firstBlocksRead;
 }
 
 }  // namespace RazaDedeZuzev

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/Hex.h"
 #include "base/Logger.h"
 #include "base/PathUtil.h"
 #include "base/TextEncoding.h"
@@ -54,7 +55,6 @@ const char* unlistableName(std::string_view name, bool backslashIsNoSeparator) {
 }
 
 void reportLeftOut(std::string_view name, const char* why) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string shown;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
@@ -62,7 +62,7 @@ void reportLeftOut(std::string_view name, const char* why) {
     else if (c == '\r') shown += "\\r";
     else if (c == '\n') shown += "\\n";
     else if (c == '\\' || c == '"') shown.append(1, '\\').push_back(c);
-    else if (byte < 0x20 || byte == 0x7F) shown.append("\\x").append(1, kDigits[byte >> 4]).push_back(kDigits[byte & 0xF]);
+    else if (byte < 0x20 || byte == 0x7F) appendHex(shown.append("\\x"), &byte, 1);
     else shown.push_back(c);
   }
   Logger::GetInstance() << "left out \"" << shown << "\": " << why << "\n";
@@ -105,19 +105,6 @@ unsigned recordLanes(std::uint64_t rowCount) {
   constexpr std::uint64_t kDescriptorsToSpare = 64;
   const bool pays = rowCount > 1 && platform::processorCount() > 1;
   return pays && platform::openFileLimit() >= kDescriptorsToSpare ? 2 : 1;
-}
-
-ArchiveReaders::ArchiveReaders() : first(std::make_unique<ZipArchive>()) {}
-ArchiveReaders::~ArchiveReaders() = default;
-
-bool ArchiveReaders::Open(const std::u16string& zipFilePath, std::uint64_t rowCount) {
-  if (!openArchiveOfJob(*first, zipFilePath)) return false;
-  if (recordLanes(rowCount) < 2) return true;
-  std::string ignored;
-  const HeldMessages quiet(ignored);
-  second = std::make_unique<ZipArchive>();
-  if (!second->SetZipFilePath(zipFilePath)) second.reset();
-  return true;
 }
 
 namespace {

@@ -143,6 +143,16 @@ void appendUtf16AsUtf8(std::u16string_view text, std::string& out) {
   out.resize(static_cast<std::size_t>(write - out.data()));
 }
 
+bool isValidUtf8(std::string_view bytes) {
+  char32_t ignored = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = wellFormedLength(bytes.substr(i), ignored);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::u16string utf8ToUtf16(std::string_view bytes) {
   std::u16string out;
   appendUtf8AsUtf16(bytes, out);

@@ -16,6 +16,11 @@ namespace RazaDedeZuzev::platform {
 std::u16string utf8ToUtf16(std::string_view bytes);
 std::string utf16ToUtf8(std::u16string_view text);
 
+// Whether bytes are well-formed UTF-8: shortest forms only, no surrogates,
+// nothing past U+10FFFF. The one check of the program: what it accepts is
+// exactly what the conversions above carry as characters.
+bool isValidUtf8(std::string_view bytes);
+
 // Appends the conversions to an existing string (used on hot paths).
 void appendUtf8AsUtf16(std::string_view bytes, std::u16string& out);
 void appendUtf16AsUtf8(std::u16string_view text, std::string& out);

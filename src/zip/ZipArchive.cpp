@@ -1,6 +1,8 @@
 #include "zip/ZipArchive.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 #include <string_view>
 
 #include "base/Logger.h"
@@ -34,74 +36,33 @@ bool namesEncryptionMethod(std::u16string_view method) {
   return false;
 }
 
-// A directory's name ends in `/`, whatever separator the archive used.
-template <typename Text>
-Text normalisedEntryPath(Text path, bool isDirectory) {
-  std::replace(path.begin(), path.end(), static_cast<typename Text::value_type>('\\'),
-               static_cast<typename Text::value_type>('/'));
-  if (isDirectory && !path.empty() && path.back() != '/') path.push_back('/');
-  return path;
-}
-
-bool beyondAscii(const std::string& name) {
-  return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
-// Gives the entries from `first` on the names their archive meant, where
-// they carry no UTF-8 mark (EntryNames.h). The program reads the central
-// directory itself for the stored bytes; where that directory does not
-// match the engine's items one for one (count, sizes), the engine's names
-// stand.
-void applyNameRule(SevenZipArchiveImpl::FileInStream& stream, std::vector<ZipEntry>& list, std::size_t first) {
-  const std::uint32_t codePage = zipCodePageFromEnvironment().value_or(platform::defaultLegacyCodePage());
-  platform::CodePageDecoder decoder(codePage);
-  const auto decode = [&](std::string_view bytes, std::string& utf8) { return decoder.Decode(bytes, utf8); };
-  std::vector<std::pair<std::size_t, std::string>> renamed;
-  std::size_t next = first;
-  const auto visit = [&](const StoredEntry& stored) {
-    if (next == list.size()) return false;
-    const ZipEntry& entry = list[next];
-    if (stored.size != entry.size || stored.packedSize != entry.packedSize) return false;
-    if (needsNameRule(stored)) {
-      const bool isDirectory = !entry.name.empty() && entry.name.back() == '/';
-      renamed.emplace_back(next, normalisedEntryPath(nameByRule(stored, decode), isDirectory));
-    }
-    ++next;
-    return true;
-  };
-  const ArchiveReader read = [&](std::uint64_t offset, std::size_t size, char* buffer) {
-    return stream.ReadAt(offset, size, buffer);
-  };
-  std::uint64_t fileSize = 0;
-  if (!stream.GetFileSize(fileSize) || !readCentralDirectory(read, fileSize, visit) || next != list.size()) return;
-  for (auto& [index, name] : renamed) list[index].name = std::move(name);
-}
-
 // Reads the properties of one item in the order the engine is asked for
 // them. False when one of them has a type the engine does not promise.
 class ItemReader {
  public:
-  explicit ItemReader(ZipArchiveState& state) : state(state) {}
+  ItemReader(ZipArchiveState& state, platform::CodePageDecoder* legacyNames) : state(state), legacyNames(legacyNames) {}
   ItemReader(const ItemReader&) = delete;
   ItemReader& operator=(const ItemReader&) = delete;
   ~ItemReader() { clearValue(state.engine, value); }
 
   bool Read(std::uint32_t index, ZipEntry& entry) {
-    bool isDirectory = false;
     std::uint64_t attributes = 0;
     std::u16string method;
-    std::u16string path;
-    if (!readProperty(index, kpidIsDir, readBoolValue, isDirectory) ||
+    EngineEntryName name;
+    if (!readProperty(index, kpidIsDir, readBoolValue, name.isDirectory) ||
         !readProperty(index, kpidAttrib, readUnsignedValue, attributes) ||
         !readProperty(index, kpidMethod, readTextValue, method) ||
         !readProperty(index, kpidSize, readUnsignedValue, entry.size) ||
         !readProperty(index, kpidPackSize, readUnsignedValue, entry.packedSize) ||
-        !readProperty(index, kpidPath, readTextValue, path)) {
+        !readProperty(index, kpidPath, readTextValue, name.path) ||
+        !readProperty(index, kpidCharacts, readTextValue, name.characteristics) ||
+        !readProperty(index, kpidHostOS, readTextValue, name.hostSystem)) {
       return false;
     }
     entry.isHidden = (attributes & kHiddenAttribute) != 0;
     entry.isEncrypted = namesEncryptionMethod(method);
-    entry.name = toUtf8(normalisedEntryPath(std::move(path), isDirectory));
+    entry.isDirectory = name.isDirectory;
+    entry.name = entryNameByRule(name, *legacyNames);
     entry.index = index;
     return true;
   }
@@ -122,8 +83,22 @@ class ItemReader {
   }
 
   ZipArchiveState& state;
+  platform::CodePageDecoder* legacyNames;
   PROPVARIANT value{};
 };
+
+// Asks the engine to read names without the UTF-8 mark byte for byte
+// (EntryNames.h). Linux's engine does so whatever it is told; elsewhere it
+// would read them in the system's code page and lose the bytes.
+void askForStoredNameBytes(IInArchive& archive) {
+  ComPtr<ISetProperties> options;
+  if (archive.QueryInterface(IID_ISetProperties, reinterpret_cast<void**>(options.receive())) != S_OK || !options) return;
+  const wchar_t* const names[] = {L"cp"};
+  PROPVARIANT value{};
+  value.vt = VT_UI4;
+  value.ulVal = kByteForByteCodePage;
+  options->SetProperties(names, &value, 1);
+}
 
 }  // namespace
 
@@ -138,7 +113,7 @@ HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream>
   // Without its password an encrypted item cannot be read: it gets the
   // verdict the engine gives a wrong password, without the engine's risk of
   // taking the empty password for the right one.
-  if (ItemReader(state).IsEncrypted(state.selectedIndex)) {
+  if (ItemReader(state, nullptr).IsEncrypted(state.selectedIndex)) {
     operationResult = kOperationWrongPassword;
     reportItemVerdict(operationResult);
     return S_OK;
@@ -149,7 +124,12 @@ HRESULT extractSelectedItem(ZipArchiveState& state, ComPtr<ISequentialOutStream>
   return state.inArchive->Extract(indices, 1, 0, callback.get());
 }
 
-ZipArchive::ZipArchive() : state(std::make_unique<ZipArchiveState>()) {
+ZipArchive::ZipArchive()
+    : state(std::make_unique<ZipArchiveState>()),
+      // A setting that names no code page stops the run before any archive
+      // is read; here it can only be a valid one or none.
+      legacyNames(std::make_unique<platform::CodePageDecoder>(
+          zipCodePageFromEnvironment().value_or(platform::defaultLegacyCodePage()))) {
   state->engine = loadSevenZipEngine();
 }
 
@@ -159,7 +139,8 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
   Logger& logger = Logger::GetInstance();
   // A second call starts over: lookups must not find the first file's
   // entries in the second file.
-  entriesByName.clear();
+  itemsByNameHash.clear();
+  indexed = false;
   state->selectedIndex = ZipArchiveState::kNoSelection;
   ComPtr<IInArchive> archive;
   if (state->engine.createObject == nullptr ||
@@ -169,6 +150,7 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
     logger << "failed to create archive object";
     return false;
   }
+  askForStoredNameBytes(*archive.get());
   state->inArchive = std::move(archive);
   state->inStream = makeEngineObject<FileInStream>(path);
   if (!state->inStream->OpenFile()) {
@@ -183,41 +165,57 @@ bool ZipArchive::SetZipFilePath(const std::u16string& path) {
   return true;
 }
 
-bool ZipArchive::GetZipEntryList(std::vector<ZipEntry>& list) {
+bool ZipArchive::readEntry(std::uint32_t index, ZipEntry& entry) {
+  return ItemReader(*state, legacyNames.get()).Read(index, entry);
+}
+
+bool ZipArchive::ForEachEntry(const std::function<bool(const ZipEntry&)>& visit) {
   if (!state->inArchive) return false;
   std::uint32_t count = 0;
   state->inArchive->GetNumberOfItems(&count);
-  list.reserve(list.size() + count);
-  const std::size_t first = list.size();
-  ItemReader reader(*state);
+  ItemReader reader(*state, legacyNames.get());
+  ZipEntry entry;  // its name's storage serves every item
   for (std::uint32_t index = 0; index < count; ++index) {
-    ZipEntry entry;
     if (!reader.Read(index, entry)) return false;
-    list.push_back(std::move(entry));
-  }
-  // Names of plain ASCII read alike in every code page: only an archive
-  // with others is read again for its stored names.
-  if (std::any_of(list.begin() + static_cast<std::ptrdiff_t>(first), list.end(),
-                  [](const ZipEntry& entry) { return beyondAscii(entry.name); })) {
-    applyNameRule(*state->inStream.get(), list, first);
+    if (!visit(entry)) break;
   }
   return true;
 }
 
+bool ZipArchive::GetZipEntryList(std::vector<ZipEntry>& list) {
+  return ForEachEntry([&](const ZipEntry& entry) {
+    list.push_back(entry);
+    return true;
+  });
+}
+
+namespace {
+std::uint64_t hashOfName(std::string_view name) { return std::hash<std::string_view>{}(name); }
+}  // namespace
+
+void ZipArchive::indexEntries() {
+  indexed = true;
+  std::uint32_t count = 0;
+  if (state->inArchive) state->inArchive->GetNumberOfItems(&count);
+  itemsByNameHash.reserve(count);
+  ForEachEntry([&](const ZipEntry& entry) {
+    itemsByNameHash.emplace_back(hashOfName(entry.name), static_cast<std::uint32_t>(entry.index));
+    return true;
+  });
+  std::sort(itemsByNameHash.begin(), itemsByNameHash.end());
+}
+
 bool ZipArchive::GetZipEntry(const std::string& name, ZipEntry& entry) {
-  if (entriesByName.empty()) {
-    std::vector<ZipEntry> list;
-    GetZipEntryList(list);
-    // A later item of the same name replaces an earlier one.
-    for (ZipEntry& listed : list) entriesByName.insert_or_assign(listed.name, std::move(listed));
+  if (!indexed) indexEntries();
+  const std::uint64_t hash = hashOfName(name);
+  auto candidate = std::upper_bound(itemsByNameHash.begin(), itemsByNameHash.end(),
+                                    std::pair{hash, std::numeric_limits<std::uint32_t>::max()});
+  // The last item of a name is the one found: candidates from the last on.
+  while (candidate != itemsByNameHash.begin() && (--candidate)->first == hash) {
+    if (readEntry(candidate->second, entry) && entry.name == name) return true;
   }
-  const auto found = entriesByName.find(name);
-  if (found == entriesByName.end()) {
-    Logger::GetInstance() << "specified name " << name << " not found in zip entry list\n";
-    return false;
-  }
-  entry = found->second;
-  return true;
+  Logger::GetInstance() << "specified name " << name << " not found in zip entry list\n";
+  return false;
 }
 
 bool ZipArchive::GetZipContentData(std::uint64_t index, void* buffer, std::size_t capacity,

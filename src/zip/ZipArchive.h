@@ -6,19 +6,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace RazaDedeZuzev {
 
+namespace platform {
+class CodePageDecoder;
+}
+
 struct ZipEntry {
-  std::string name;  // UTF-8, `/` separators; directories end in `/`
+  std::string name;  // UTF-8, `/` separators (zip/EntryNames.h); directories end in `/`
   std::uint64_t packedSize = 0;
   std::uint64_t size = 0;
   bool isEncrypted = false;
   bool isHidden = false;
+  bool isDirectory = false;  // by the engine's mark, whatever the name ends in
   std::uint64_t index = 0;  // the engine's item index
 };
 
@@ -38,12 +44,18 @@ class ZipArchive {
   // replaces the file and forgets the entries looked up so far.
   bool SetZipFilePath(const std::u16string& path);
 
-  // Appends one record per item, in item order. False when the engine gives
-  // a property in a form it does not promise; the records so far remain.
+  // Hands one record per item to `visit`, in item order, until `visit`
+  // answers false. False when the engine gives a property in a form it does
+  // not promise.
+  bool ForEachEntry(const std::function<bool(const ZipEntry&)>& visit);
+
+  // Appends one record per item, in item order; false as ForEachEntry, the
+  // records so far remaining.
   bool GetZipEntryList(std::vector<ZipEntry>& list);
 
   // The entry of exactly this name (the last one, when names repeat). The
-  // entry list is read once and kept for every later lookup.
+  // first lookup indexes the items by a hash of their names; each lookup
+  // then reads again only the items whose names hash alike.
   bool GetZipEntry(const std::string& name, ZipEntry& entry);
 
   // Extracts the start of an entry into `buffer`: up to `capacity` bytes,
@@ -55,8 +67,15 @@ class ZipArchive {
  private:
   friend class ZipFileCopyCommand;
 
+  bool readEntry(std::uint32_t index, ZipEntry& entry);
+  void indexEntries();
+
   std::unique_ptr<ZipArchiveState> state;
-  std::map<std::string, ZipEntry> entriesByName;
+  std::unique_ptr<platform::CodePageDecoder> legacyNames;
+  // (hash of the name, item index), sorted: 16 bytes an item, where a map
+  // of the records would hold every name.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> itemsByNameHash;
+  bool indexed = false;
 };
 
 }  // namespace RazaDedeZuzev

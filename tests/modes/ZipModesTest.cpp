@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 
 #include "support/TestSupport.h"
@@ -243,6 +244,56 @@ TEST(ZipEntryNames, EveryListedNameFindsItsEntryWhenPassedBack) {
           EXPECT_TRUE(extracted || run.err.find("extract failed") != std::string::npos) << kind << " " << name << run.err;
         }
       }
+    }
+  }
+}
+
+// Archives built as an adversary would (make_test_archive.py,
+// eight_bit_name_cases): each entry is named from what the engine read of
+// that entry alone, whatever else the archive holds, and each listed name
+// extracts that entry's own bytes (the last one's, where names repeat).
+TEST(ZipEntryNames, EachEntryIsNamedFromItsOwnBytesAndFoundByThatName) {
+  using Entries = std::vector<std::pair<std::string, std::string>>;  // (listed name, content)
+  Entries many;
+  for (int n = 0; n < 65535; ++n) {
+    const std::string number = std::to_string(n);
+    many.emplace_back("é" + std::string(5 - number.size(), '0') + number, number);
+  }
+  const struct {
+    const char* kind;
+    const char* codePage;
+    Entries entries;
+  } rows[] = {
+      {"trail_byte_5c", "932", {{"表", "hyo"}, {"一覧表", "ichiranhyo"}, {"ü", "slash"}}},
+      {"trail_byte_5c", "437", {{"ò/", "hyo"}, {"êΩùùò/", "ichiranhyo"}, {"ü", "slash"}}},
+      {"nul_in_names", "437", {{"a.txt", "a"}, {"y.txt", "y"}, {"é.txt", "e"}}},
+      {"directory_out_of_order", "437", {{"âA.txt", "XXXX"}, {"âB.txt", "YYYY"}}},
+      {"decoy_directory", "437", {{"éreal.txt", "real"}}},
+      {"entries_65535", "437", many},
+      {"large_directory_entries", "437",
+       {{"é-first.txt", "-first.txt"}, {"é-second-of-a-long-name.txt", "-second-of-a-long-name.txt"}}},
+      {"unicode_path_fields", "437", {{"zero.txt", "0"}, {"st.txt", "1"}, {"first.txt", "2"}, {"é.txt", "3"}}},
+      {"same_name_three_ways", "437", {{"é.txt", "marked"}, {"é.txt", "dos"}, {"é.txt", "unix"}}},
+      {"koi8_r", "20866", {{"Привет.txt", "privet"}}},
+  };
+  ScratchDir dir;
+  for (const auto& row : rows) {
+    RunOptions options;
+    options.environment["NUV_RAZADEDEZUZEV_ZIP_CODE_PAGE"] = row.codePage;
+    const fs::path archive = makeArchive(dir, row.kind);
+    std::vector<std::string> names;
+    std::map<std::string, std::string> lastContent;
+    for (const auto& [name, content] : row.entries) names.push_back(name), lastContent[name] = content;
+    const RunResult listing = runJob("list_zip_entry", dir, zipParameter(archive), options);
+    EXPECT_EQ(listedNames(listing.out), names) << row.kind << " " << row.codePage;
+    // At most eight names, spread over the archive.
+    const std::size_t step = std::max<std::size_t>(1, names.size() / 8);
+    std::string records;
+    for (std::size_t n = 0; n < names.size(); n += step) records += line({"file", "u", names[n], std::to_string(n)});
+    fs::remove_all(dir / "out");
+    EXPECT_EQ(runJob("extract_from_zip", dir, extractJob(archive, dir / "out") + records, options).exitCode, 0) << row.kind;
+    for (std::size_t n = 0; n < names.size(); n += step) {
+      EXPECT_EQ(readFile(dir / "out" / std::to_string(n)), lastContent[names[n]]) << row.kind << " " << names[n];
     }
   }
 }

@@ -66,36 +66,82 @@ TOOLS = {"infozip_names": ["zip", "-qr"], "infozip_zip64": ["zip", "-qr", "-fz"]
          "infozip_behind_stub": ["zip", "-qr"], "sevenzip_names": ["7z", "a", "-bd", "-tzip"]}
 
 
-def unicode_path(raw, text, crc_matches=True):
-    """An Info-ZIP Unicode Path field (0x7075) naming `text`."""
-    body = b"\x01" + struct.pack("<I", zlib.crc32(raw) ^ (0 if crc_matches else 1)) + text.encode()
+def unicode_path(raw, text, crc_matches=True, version=1):
+    """An Info-ZIP Unicode Path field (0x7075) naming `text` (str or bytes)."""
+    text = text.encode() if isinstance(text, str) else text
+    body = bytes([version]) + struct.pack("<I", zlib.crc32(raw) ^ (0 if crc_matches else 1)) + text
     return struct.pack("<HH", 0x7075, len(body)) + body
 
 
-# Names stored as legacy tools store them, without the UTF-8 mark:
-# (stored bytes, made-by host (0 DOS, 3 Unix), extra field).
+def entry(name, data, host=0, extra=b"", flags=0, local_name=None, comment=b""):
+    """A stored entry as legacy tools write it: `name` is the stored bytes."""
+    return dict(name=name, data=data, host=host, extra=extra, flags=flags, local_name=local_name or name,
+                comment=comment)
+
+
+# Names stored as legacy tools store them, without the UTF-8 mark.
 LEGACY_NAMES = [
-    (b"\x91o\x86.txt", 0, b""),                # "æoå" in code page 437; no text in 932
-    (b"\x95\x5c\x8e\xa6.txt", 0, b""),         # "表示" in 932, whose first character ends in 0x5C
-    (b"RAW.TXT", 0, unicode_path(b"RAW.TXT", "ünïcode.txt")),
-    (b"\x91.TXT", 0, unicode_path(b"\x91.TXT", "stale.txt", crc_matches=False)),
-    (b"caf\xc3\xa9.txt", 3, b""),               # UTF-8 from Unix
-    (b"\xc3\xa9-dos.txt", 0, b""),              # bytes that would be UTF-8, but from DOS
-    (b"x\xe9.txt", 3, b""),                      # not UTF-8, though from Unix
+    entry(b"\x91o\x86.txt", b"0\n"),                 # "æoå" in code page 437; no text in 932
+    entry(b"\x95\x5c\x8e\xa6.txt", b"1\n"),          # "表示" in 932, whose first character ends in 0x5C
+    entry(b"RAW.TXT", b"2\n", extra=unicode_path(b"RAW.TXT", "ünïcode.txt")),
+    entry(b"\x91.TXT", b"3\n", extra=unicode_path(b"\x91.TXT", "stale.txt", crc_matches=False)),
+    entry(b"caf\xc3\xa9.txt", b"4\n", host=3),       # UTF-8 from Unix
+    entry(b"\xc3\xa9-dos.txt", b"5\n"),               # bytes that would be UTF-8, but from DOS
+    entry(b"x\xe9.txt", b"6\n", host=3),              # not UTF-8, though from Unix
 ]
 
 
-def write_legacy_names(path):
-    """Stored entries, written byte by byte: no library writes such names."""
-    out, central = bytearray(), bytearray()
-    for n, (name, host, extra) in enumerate(LEGACY_NAMES):
-        data, offset = b"%d\n" % n, len(out)
-        fields = (20, 0, 0, 0, 0x21, zlib.crc32(data), len(data), len(data), len(name), len(extra))
-        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, *fields) + name + extra + data
-        central += (struct.pack("<IH", 0x02014B50, host << 8 | 20) + struct.pack("<HHHHHIIIHH", *fields) +
-                    struct.pack("<HHHII", 0, 0, 0, FILE, offset) + name + extra)
-    out += central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(LEGACY_NAMES), len(LEGACY_NAMES),
-                                 len(central), len(out), 0)
+def eight_bit_name_cases():
+    """Archives built as an adversary would, each to one row of the names test."""
+    # A directory entry of `size` bytes: a full extra field, the rest comment.
+    big = lambda size, name: entry(name, name[1:], extra=struct.pack("<HH", 0xCAFE, 65531) + bytes(65531),
+                                   comment=bytes(size - 46 - len(name) - 65535))
+    many = [entry(("é%05d" % n).encode(), b"%d" % n, host=3) for n in range(65535)]
+    return {
+        # The second byte 0x5C of a Shift_JIS character ends these names.
+        "trail_byte_5c": [entry(b"\x95\x5c", b"hyo"), entry(b"\x88\xea\x97\x97\x95\x5c", b"ichiranhyo"),
+                          entry(b"uni.txt", b"slash", extra=unicode_path(b"uni.txt", "ü/"))],
+        "nul_in_names": [entry(b"a.txt", b"a", extra=unicode_path(b"a.txt", b"uni\0hidden.txt")),
+                         entry(b"y.txt\0\x82", b"y"), entry(b"\x82.txt", b"e")],
+        # Local headers X then Y, the directory Y then X, its names others.
+        "directory_out_of_order": ([entry(b"\x82X.txt", b"XXXX", local_name=b"\x83A.txt"),
+                                    entry(b"\x82Y.txt", b"YYYY", local_name=b"\x83B.txt")], [1, 0]),
+        "decoy_directory": [entry(b"\x82real.txt", b"real")],
+        "entries_65535": many,
+        "large_directory_entries": [big(131072, b"\x82-first.txt"), big(131139, b"\x82-second-of-a-long-name.txt")],
+        "unicode_path_fields": [entry(b"v0.txt", b"0", extra=unicode_path(b"v0.txt", "zero.txt", version=0)),
+                                entry(b"st.txt", b"1", extra=unicode_path(b"st.txt", "stale.txt", crc_matches=False)
+                                      + unicode_path(b"st.txt", "right.txt")),
+                                entry(b"two.txt", b"2", extra=unicode_path(b"two.txt", "first.txt")
+                                      + unicode_path(b"two.txt", "last.txt")), entry(b"\x82.txt", b"3")],
+        "same_name_three_ways": [entry("é.txt".encode(), b"marked", flags=0x800), entry(b"\x82.txt", b"dos"),
+                                 entry("é.txt".encode(), b"unix", host=3)],
+        "koi8_r": [entry("Привет.txt".encode("koi8-r"), b"privet")],
+    }
+
+
+def write_entries(path, entries, order=None, decoy=False):
+    """Stored entries, written byte by byte: no library writes such names.
+    `order`: the central directory's order of the entries; `decoy`: a
+    second directory of other names right before the end record, which
+    still names the first."""
+    out, records = bytearray(), []
+    for e in entries:
+        data, offset = e["data"], len(out)
+        def fields(name, extra):
+            return (20, e["flags"], 0, 0, 0x21, zlib.crc32(data), len(data), len(data), len(name), len(extra))
+        local = struct.pack("<IHHHHHIIIHH", 0x04034B50, *fields(e["local_name"], e["extra"]))
+        out += local + e["local_name"] + e["extra"] + data
+        records.append(struct.pack("<IH", 0x02014B50, e["host"] << 8 | 20) +
+                       struct.pack("<HHHHHIIIHH", *fields(e["name"], e["extra"])) +
+                       struct.pack("<HHHII", len(e["comment"]), 0, 0, FILE, offset) + e["name"] + e["extra"] + e["comment"])
+    central = b"".join(records[i] for i in (order or range(len(records))))
+    start = len(out)
+    out += central
+    if decoy:
+        out += central.replace(b"real", b"fake")
+    count = min(len(records), 0xFFFF)
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), start, 0)
     with open(path, "wb") as archive:
         archive.write(out)
 
@@ -134,7 +180,11 @@ def empty_password_passes_check(path):
 
 def main(kind, path):
     if kind == "legacy_names":
-        return write_legacy_names(path)
+        return write_entries(path, LEGACY_NAMES)
+    cases = eight_bit_name_cases()
+    if kind in cases:
+        entries, order = cases[kind] if isinstance(cases[kind], tuple) else (cases[kind], None)
+        return write_entries(path, entries, order, decoy=kind == "decoy_directory")
     if kind in TOOLS:
         with tempfile.TemporaryDirectory() as source:
             for name, data in TOOL_NAMES.items():

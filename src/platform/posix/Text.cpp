@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/Utf.h"
 
@@ -69,9 +70,46 @@ struct CodePageDecoder::State {
   }
 };
 
+namespace {
+
+// Windows numbers that the C library knows by a name other than "CP" or
+// "IBM" + the number.
+struct NamedCodePages {
+  std::uint32_t first, last;
+  const char* name;    // the name; where base is not 0, followed by
+  std::uint32_t base;  // the code page's number minus base
+};
+constexpr NamedCodePages kNamedCodePages[] = {
+    {kCodePageUtf8, kCodePageUtf8, "UTF-8", 0}, {20866, 20866, "KOI8-R", 0}, {21866, 21866, "KOI8-U", 0},
+    {28591, 28606, "ISO-8859-", 28590},  {20273, 20905, "IBM", 20000},    {20924, 20924, "IBM1047", 0},
+    {10000, 10000, "MACINTOSH", 0},      {10007, 10007, "MACCYRILLIC", 0}, {10029, 10029, "MAC-CENTRALEUROPE", 0},
+    {10079, 10079, "MAC-IS", 0},         {20127, 20127, "ASCII", 0},       {20932, 20932, "EUC-JP", 0},
+    {51932, 51932, "EUC-JP", 0},         {51949, 51949, "EUC-KR", 0},      {54936, 54936, "GB18030", 0},
+    {20936, 20936, "GB2312", 0},         {51936, 51936, "EUC-CN", 0},      {50220, 50222, "ISO-2022-JP", 0},
+    {50225, 50225, "ISO-2022-KR", 0}};
+
+// The names the C library may know a code page number by, most likely first.
+std::vector<std::string> namesOfCodePage(std::uint32_t codePage) {
+  std::string number = std::to_string(codePage);
+  std::vector<std::string> names;
+  for (const NamedCodePages& named : kNamedCodePages) {
+    if (codePage < named.first || codePage > named.last) continue;
+    names.emplace_back(named.name);
+    if (named.base != 0) names.back() += std::to_string(codePage - named.base);
+  }
+  names.push_back("CP" + number);
+  if (number.size() < 3) number.insert(0, 3 - number.size(), '0');  // EBCDIC 37 is IBM037
+  names.push_back("IBM" + number);
+  return names;
+}
+
+}  // namespace
+
 CodePageDecoder::CodePageDecoder(std::uint32_t codePage) : state(std::make_unique<State>()) {
-  const std::string name = codePage == kCodePageUtf8 ? "UTF-8" : "CP" + std::to_string(codePage);
-  state->converter = ::iconv_open("UTF-8", name.c_str());
+  for (const std::string& name : namesOfCodePage(codePage)) {
+    state->converter = ::iconv_open("UTF-8", name.c_str());
+    if (IsKnown()) return;
+  }
 }
 
 CodePageDecoder::~CodePageDecoder() = default;

@@ -63,32 +63,4 @@ HRESULT FileInStream::Seek(std::int64_t offset, std::uint32_t seekOrigin,
   return S_OK;
 }
 
-bool FileInStream::ReadAt(std::uint64_t offset, std::size_t size, char* buffer) {
-  std::uint64_t kept = 0;
-  std::uint64_t position = 0;
-  if (platform::seekFile(file.get(), 0, platform::SeekOrigin::Current, kept) ||
-      platform::seekFile(file.get(), static_cast<std::int64_t>(offset), platform::SeekOrigin::Begin, position)) {
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < size) {
-    std::size_t bytesRead = 0;
-    if (platform::readFile(file.get(), buffer + done, std::min<std::size_t>(size - done, kMaxReadChunk), bytesRead) ||
-        bytesRead == 0) {
-      break;
-    }
-    done += bytesRead;
-  }
-  const bool restored = !platform::seekFile(file.get(), static_cast<std::int64_t>(kept), platform::SeekOrigin::Begin, position);
-  return restored && done == size;
-}
-
-bool FileInStream::GetFileSize(std::uint64_t& size) {
-  std::uint64_t kept = 0;
-  std::uint64_t position = 0;
-  return !platform::seekFile(file.get(), 0, platform::SeekOrigin::Current, kept) &&
-         !platform::seekFile(file.get(), 0, platform::SeekOrigin::End, size) &&
-         !platform::seekFile(file.get(), static_cast<std::int64_t>(kept), platform::SeekOrigin::Begin, position);
-}
-
 }  // namespace RazaDedeZuzev::SevenZipArchiveImpl

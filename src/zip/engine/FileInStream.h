@@ -28,12 +28,6 @@ class FileInStream : public IInStream, public CMyUnknownImp {
   // read the rest.
   void SetLargestAnswer(std::uint32_t size) { largestAnswer = size; }
 
-  // The program's own reads of the archive (its directory), between the
-  // engine's: `size` bytes at `offset`, the engine's position kept. False,
-  // saying nothing, when they cannot be read whole.
-  bool ReadAt(std::uint64_t offset, std::size_t size, char* buffer);
-  bool GetFileSize(std::uint64_t& size);
-
   HRESULT SEVENZIP_CALL QueryInterface(const GUID& iid, void** object) override;
   ULONG SEVENZIP_CALL AddRef() override { return addReference(); }
   ULONG SEVENZIP_CALL Release() override { return releaseReference(); }

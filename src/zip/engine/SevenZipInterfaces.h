@@ -68,6 +68,7 @@ inline constexpr GUID IID_ICryptoGetTextPassword = engineInterfaceId(0x05, 0x10)
 inline constexpr GUID IID_IArchiveOpenCallback = engineInterfaceId(0x06, 0x10);
 inline constexpr GUID IID_IArchiveExtractCallback = engineInterfaceId(0x06, 0x20);
 inline constexpr GUID IID_IInArchive = engineInterfaceId(0x06, 0x60);
+inline constexpr GUID IID_ISetProperties = engineInterfaceId(0x06, 0x03);
 
 // The class id of the engine's zip format handler.
 inline constexpr GUID CLSID_ZipFormat{0x23170F69, 0x40C1, 0x278A,
@@ -92,6 +93,8 @@ enum : PROPID {
   kpidPackSize = 8,
   kpidAttrib = 9,
   kpidMethod = 22,
+  kpidHostOS = 23,
+  kpidCharacts = 47,
 };
 
 // Properties of the engine module itself (GetModuleProp).
@@ -200,6 +203,16 @@ class IArchiveExtractCallback : public IProgress {
 
  protected:
   ~IArchiveExtractCallback() = default;
+};
+
+// Options of a format handler, set before the archive is opened.
+class ISetProperties : public IUnknown {
+ public:
+  virtual HRESULT SEVENZIP_CALL SetProperties(const wchar_t* const* names, const PROPVARIANT* values,
+                                              std::uint32_t count) = 0;
+
+ protected:
+  ~ISetProperties() = default;
 };
 
 class ICryptoGetTextPassword : public IUnknown {
