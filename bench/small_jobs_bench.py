@@ -22,16 +22,11 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
-from jobs import write_job  # noqa: E402
+from jobs import stored_path, write_job  # noqa: E402
 
 RECORD_SIZE = 64 << 10
 SERVERS, JOBS_PER_SERVER = 8, 10
 BATCH_FILES, BATCH_SIZE = 20000, 4096
-
-
-def stored(root, name, storage_type="1"):
-    levels = 3 if storage_type == "3" else 2
-    return os.path.join(root, *[name[2 * i:2 * i + 2] for i in range(levels)], name)
 
 
 class Case:
@@ -54,11 +49,11 @@ def one_record_cases(program, data):
     store, out, job = os.path.join(data, "store"), os.path.join(data, "out"), os.path.join(data, "jobs", "one")
     # The stored file that batch_copy_from_resource_store copies out.
     kept = str(uuid.uuid4())
-    os.makedirs(os.path.dirname(stored(store, kept)), exist_ok=True)
-    shutil.copyfile(source, stored(store, kept))
+    os.makedirs(os.path.dirname(stored_path(store, kept, 1)), exist_ok=True)
+    shutil.copyfile(source, stored_path(store, kept, 1))
 
     def store_careful(name):
-        target = stored(store, name)
+        target = stored_path(store, name, 1)
         return (f"mkdir -p {os.path.dirname(target)} && md5sum {source} >/dev/null && "
                 f"cp -n {source} {target} && sync {target} {os.path.dirname(target)}")
 
@@ -71,7 +66,7 @@ def one_record_cases(program, data):
     def to_store_from_directories():
         name = str(uuid.uuid4())
         write_job(job, [("file", name, os.path.dirname(source), "record.bin", store, "3")])
-        target = stored(store, name, "3")
+        target = stored_path(store, name, 3)
         return ([program, "batch_copy_to_resource_store_from_multiple_directories", job],
                 f"mkdir -p {os.path.dirname(target)} && md5sum {source} >/dev/null && "
                 f"cp -n {source} {target} && sync {target} {os.path.dirname(target)}")
@@ -81,7 +76,7 @@ def one_record_cases(program, data):
         write_job(job, [("output_base_dir_path", directory), ("file", kept, "record.bin", store, "1")])
         target = os.path.join(directory, "record.bin")
         return ([program, "batch_copy_from_resource_store", job],
-                f"mkdir -p {directory} && cp -n {stored(store, kept)} {target} && sync {target} {directory}")
+                f"mkdir -p {directory} && cp -n {stored_path(store, kept, 1)} {target} && sync {target} {directory}")
 
     def extract():
         directory = os.path.join(out, str(uuid.uuid4()))
@@ -95,7 +90,7 @@ def one_record_cases(program, data):
     def extract_to_store():
         name = str(uuid.uuid4())
         write_job(job, [("zip_file_path", archive), ("file", name, "record.bin", "record.bin", store, "1")])
-        target = stored(store, name)
+        target = stored_path(store, name, 1)
         return ([program, "extract_from_zip_to_resource_store", job],
                 f"mkdir -p {os.path.dirname(target)} && unzip -qn {archive} record.bin -d {out} && "
                 f"md5sum {out}/record.bin >/dev/null && mv -n {out}/record.bin {target} && "

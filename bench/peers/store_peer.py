@@ -9,25 +9,10 @@ import os
 import shutil
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+from jobs import read_job, stored_path  # noqa: E402
+
 CHUNK = 65536
-
-
-def read_job(path):
-    parameters, records = {}, []
-    with open(path, encoding="utf-8") as job:
-        for line in job:
-            fields = line.rstrip("\n").split("\t")
-            if fields[0] == "file":
-                records.append(fields[1:])
-            elif len(fields) == 2:
-                parameters[fields[0]] = fields[1]
-    return parameters, records
-
-
-def stored_path(root, uuid, storage_type):
-    levels = 3 if int(storage_type) == 3 else 2
-    parts = [uuid[2 * i:2 * i + 2] for i in range(levels)]
-    return os.path.join(root, *parts, uuid)
 
 
 def to_store(job):

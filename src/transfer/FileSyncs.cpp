@@ -11,7 +11,7 @@ void FileSyncs::Start(platform::FileHandle file, std::shared_ptr<PendingDigest> 
   std::unique_lock lock(mutex);
   queue.push_back({file, std::move(digest), started++});
   results.emplace_back();
-  if (lanes >= kLanes || lanes >= queue.size()) return;
+  if (lanes >= kLanes || queue.size() < (lanes + 1) * kSyncsPerWake) return;
   ++lanes;
   lock.unlock();
   const bool posted = platform::WorkerPool::Get().Post([this] {

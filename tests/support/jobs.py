@@ -5,6 +5,55 @@ import subprocess
 
 ENCODING = dict(encoding="utf-8", errors="surrogateescape")  # bytes not UTF-8 pass through
 
+# The columns of each mode's records, in order.
+COLUMNS = {
+    "list_files": (),
+    "test_file_existence": ("uuid", "dir_name", "file_name", "storage_type"),
+    "batch_copy_to_resource_store": ("uuid", "file_name", "private_resource_dir_path", "storage_type"),
+    "batch_copy_to_resource_store_from_multiple_directories":
+        ("uuid", "dir_name", "file_name", "private_resource_dir_path", "storage_type"),
+    "batch_copy_from_resource_store": ("uuid", "file_name", "private_resource_dir_path", "storage_type"),
+    "list_zip_entry": (),
+    "list_zip_entry_with_first_block": (),
+    "extract_from_zip": ("uuid", "archive_name", "file_name"),
+    "extract_from_zip_to_resource_store":
+        ("uuid", "archive_name", "file_name", "private_resource_dir_path", "storage_type"),
+}
+
+
+def stored_path(root, uuid, storage_type):
+    """Where the store keeps a uuid: three levels of two characters for
+    storage type 3, two otherwise."""
+    levels = 3 if str(storage_type) == "3" else 2
+    return os.path.join(root, *[uuid[2 * i:2 * i + 2] for i in range(levels)], uuid)
+
+
+def read_job(path):
+    """(parameters, records as dicts by column); the mode is not known here."""
+    parameters, records = {}, []
+    with open(path, newline="\n", **ENCODING) as job:
+        for line in job:
+            fields = line.rstrip("\r\n").split("\t")
+            if fields[0] == "file":
+                records.append(fields[1:])
+            elif len(fields) == 2:
+                parameters[fields[0]] = fields[1]
+    return parameters, records
+
+
+def destinations(mode, path):
+    """The file each record of a writing mode's job writes, in record order."""
+    parameters, records = read_job(path)
+    columns = COLUMNS[mode]
+    places = []
+    for fields in records:
+        record = dict(zip(columns, fields))
+        if "private_resource_dir_path" in record and mode != "batch_copy_from_resource_store":
+            places.append(stored_path(record["private_resource_dir_path"], record["uuid"], record["storage_type"]))
+        else:
+            places.append(os.path.join(parameters["output_base_dir_path"], record["file_name"]))
+    return places
+
 
 def write_job(path, lines):
     """One line per item: a text as it stands, or fields joined by tabs."""
