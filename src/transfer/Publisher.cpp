@@ -31,7 +31,12 @@ std::size_t batchCapacity(std::uint64_t copiesExpected) {
   return static_cast<std::size_t>(std::min(room, wanted));
 }
 
-constexpr std::size_t kSyncLanes = FileSyncs::kLanes;
+// Lanes for `count` syncs or removals that wait for the disk or a server:
+// one for every few, as a thread costs about as much to wake as a sync that
+// finds nothing left to do.
+std::size_t lanesFor(std::size_t count) {
+  return std::min(FileSyncs::kLanes, (count + FileSyncs::kSyncsPerWake - 1) / FileSyncs::kSyncsPerWake);
+}
 
 // Closes every copy and removes the temporary names left. Where copies had
 // to be written under a temporary name (a network or user-space file
@@ -40,7 +45,7 @@ void discardEvery(std::vector<PendingFile>& copies) {
   const auto discard = [&](std::size_t i) { platform::discardTemporaryFile(copies[i].file); };
   const bool anyNamed = std::any_of(copies.begin(), copies.end(),
                                     [](const PendingFile& copy) { return !copy.file.temporaryPath.empty(); });
-  platform::forEachInParallel(copies.size(), anyNamed ? kSyncLanes : 1, discard);
+  platform::forEachInParallel(copies.size(), anyNamed ? lanesFor(copies.size()) : 1, discard);
 }
 
 std::string systemFailure(const char* what, std::u16string_view path, const std::error_code& error) {
@@ -174,7 +179,7 @@ bool Publisher::syncNames(std::size_t count, std::string& failure) {
   }
   const std::vector<std::u16string> directories(named.begin(), named.end());
   std::vector<std::error_code> errors(directories.size());
-  platform::forEachInParallel(directories.size(), kSyncLanes,
+  platform::forEachInParallel(directories.size(), lanesFor(directories.size()),
                               [&](std::size_t i) { errors[i] = platform::syncDirectory(directories[i]); });
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (errors[i]) {

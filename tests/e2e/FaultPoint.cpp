@@ -2,8 +2,9 @@
 // exact moment named by the environment, the process crashes, or its reads
 // start to fail. A crash loses what a power cut may: the data that no sync
 // reached is cut off every file the process wrote, and every name it gave
-// (by link or linkat) that no sync of its directory or file
-// system reached is gone; then the process dies with SIGKILL. It lands at
+// (by link, linkat or mkdir) that no sync of its directory or file
+// system reached is gone, with all below it; then the process dies with
+// SIGKILL. It lands at
 // that very moment, however fast the run goes.
 //
 //   RAZADEDEZUZEV_TEST_KILL_AFTER_BYTES=N  once N bytes have been written,
@@ -25,6 +26,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -122,7 +124,10 @@ void noteSync(int descriptor, bool wholeDevice) {
 [[noreturn]] void crash() {
   for (auto& [key, file] : writtenFiles()) ::ftruncate(file.descriptor, file.synced);
   for (const Name& name : givenNames()) {
-    if (!name.synced) ::unlink(name.path.c_str());
+    if (name.synced) continue;
+    // A directory whose name is lost takes everything below it along.
+    ::nftw(name.path.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
+           16, FTW_DEPTH | FTW_PHYS);
   }
   ::raise(SIGKILL);
   std::abort();
@@ -229,6 +234,14 @@ extern "C" int linkat(int fromDirectory, const char* from, int toDirectory, cons
   const int result = realLinkat(fromDirectory, from, toDirectory, to, flags);
   if (result == 0) noteName(to);
   afterLink(number);
+  return result;
+}
+
+extern "C" int mkdir(const char* path, mode_t mode) {
+  const std::lock_guard guard(hookMutex());
+  static const auto realMkdir = next<int (*)(const char*, mode_t)>("mkdir");
+  const int result = realMkdir(path, mode);
+  if (result == 0 && path[0] == '/') noteName(path);
   return result;
 }
 
