@@ -46,13 +46,13 @@ bool ExecuteExtractFromZipToResourceStore(InputFile& job, TextWriter& output) {
   job.AddColumn("storage_type");
 
   const std::u16string zipFilePath = toWideString(job.GetParameter("zip_file_path"));
-  ZipArchive archive;
-  if (!openArchiveOfJob(archive, zipFilePath)) return false;
+  ArchiveReaders archive;
+  if (!archive.Open(zipFilePath, job.GetRowCount())) return false;
 
-  const auto storeRecord = [&](std::uint64_t row, unsigned, PendingFile& copy) {
-    return storeEntry(job, row, archive, copy);
+  const auto storeRecord = [&](std::uint64_t row, unsigned lane, PendingFile& copy) {
+    return storeEntry(job, row, archive.ForLane(lane), copy);
   };
-  return copyEveryRecord(job, &output, storeRecord);
+  return copyEveryRecord(job, &output, storeRecord, archive.Lanes());
 }
 
 }  // namespace RazaDedeZuzev

@@ -61,6 +61,24 @@ bool extractEntry(ZipArchive& archive, const std::string& archiveName, const Cop
 // where file descriptors are scarce (each copy in flight holds some).
 unsigned recordLanes(std::uint64_t rowCount);
 
+// The readers of a job's archive, one per thread that extracts its records:
+// a second one only where two lanes pay (recordLanes), the archive is small
+// enough that holding its items twice costs little, and it opens again
+// (nothing is said when it does not: one reader does the work then).
+class ArchiveReaders {
+ public:
+  ArchiveReaders();
+  ~ArchiveReaders();
+  // Opens the job's archive; false after openArchiveOfJob's message.
+  bool Open(const std::u16string& zipFilePath, std::uint64_t rowCount);
+  ZipArchive& ForLane(unsigned lane) { return lane == 0 || !second ? *first : *second; }
+  unsigned Lanes() const { return second ? 2 : 1; }
+
+ private:
+  std::unique_ptr<ZipArchive> first;
+  std::unique_ptr<ZipArchive> second;
+};
+
 // Copies one record (`row`) into `copy`, ready to be published; false after
 // the messages that say why. `lane` tells whose resources to use: 0 for the
 // caller's thread, 1 for the second thread (copyEveryRecord).

@@ -169,6 +169,12 @@ bool ZipArchive::readEntry(std::uint32_t index, ZipEntry& entry) {
   return ItemReader(*state, legacyNames.get()).Read(index, entry);
 }
 
+std::uint64_t ZipArchive::EntryCount() const {
+  std::uint32_t count = 0;
+  if (state->inArchive) state->inArchive->GetNumberOfItems(&count);
+  return count;
+}
+
 bool ZipArchive::ForEachEntry(const std::function<bool(const ZipEntry&)>& visit) {
   if (!state->inArchive) return false;
   std::uint32_t count = 0;

@@ -44,6 +44,9 @@ class ZipArchive {
   // replaces the file and forgets the entries looked up so far.
   bool SetZipFilePath(const std::u16string& path);
 
+  // How many items the engine found; 0 before the archive is open.
+  std::uint64_t EntryCount() const;
+
   // Hands one record per item to `visit`, in item order, until `visit`
   // answers false. False when the engine gives a property in a form it does
   // not promise.
