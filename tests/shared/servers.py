@@ -6,8 +6,7 @@ for each machine a server application would run on.
 
 Everything started is recorded in ROOT/started (processes by id, mounts, loop
 devices), so that `servers.py cleanup ROOT` undoes it all, also after the process
-that started it was killed. `servers.py share ROOT` starts a Samba share alone
-(scripts/windows-test.sh maps a Windows share onto it). Starting a server that cannot run raises Unavailable
+that started it was killed. Starting a server that cannot run raises Unavailable
 with one line saying why.
 """
 import glob
@@ -235,21 +234,5 @@ def cleanup(root):
     subprocess.call(["rm", "-rf", root])
 
 
-def hold_share(root):
-    """A Samba share of ROOT/share, mounted through smbnetfs: prints the share's
-    folder on the mount (or "unavailable: why") and holds the server until
-    stopped (`servers.py cleanup ROOT` stops all of it)."""
-    registry = Registry(root)
-    try:
-        samba = Samba(registry, {"store": registry.directory("share")})
-        print(samba.mount(os.path.join(root, "mount"), "store"), flush=True)
-    except Unavailable as why:
-        print(f"unavailable: {why}", flush=True)
-        return
-    signal.pause()
-
-
 if __name__ == "__main__" and sys.argv[1:2] == ["cleanup"]:
     cleanup(sys.argv[2])
-if __name__ == "__main__" and sys.argv[1:2] == ["share"]:
-    hold_share(sys.argv[2])
