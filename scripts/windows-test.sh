@@ -14,9 +14,9 @@
 # They run once per row of the table below, each row a root that the jobs
 # name their paths from: drive Z:, a share in the \\server\share\ form, the
 # same share in the \\?\UNC\ form, and the share with every path past 260
-# characters. The share is the folder of a Samba share mounted through
-# smbnetfs, as tests/shared starts it, or a local folder where that cannot
-# run. On a share the tests also name a share that is not there.
+# characters. The share maps a local folder (see below why not the Samba
+# share of tests/shared). On a share the tests also name a share that is not
+# there.
 #
 #   scripts/windows-test.sh          (installs what is missing with apt-get)
 set -euo pipefail
@@ -24,7 +24,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build="$root/build-windows"
 
-scripts/setup.sh g++-mingw-w64-x86-64-posix wine64 samba smbnetfs
+scripts/setup.sh g++-mingw-w64-x86-64-posix wine64
 # The engine, the program (in $build) and the installer.
 msi=$(scripts/msi.sh "$build" | tail -1)
 
@@ -42,23 +42,23 @@ rm -rf "$WINEPREFIX"
 # Wine hides files whose names begin with a dot, Windows does not.
 "$wine" reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
 /usr/lib/wine/wineserver -p || true  # (already running: fine)
-servers=$(mktemp -d /tmp/razadedezuzev-windows-XXXXXX)
-holder=""
+scratch=$(mktemp -d /tmp/razadedezuzev-windows-XXXXXX)
 stop() {
-  [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
-  python3 tests/shared/servers.py cleanup "$servers"
+  rm -rf "$scratch"
   /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
 
-# The files of the prefix (but its users' own) and its whole registry, before
-# the installer runs: after uninstalling they must be the same.
+# The files of the prefix (but its users' own and the installer's cache
+# folder, which the first installation makes) and every registry line that
+# names the program, its folder or its upgrade code, before the installer
+# runs: after uninstalling they must be the same.
 traces() {
-  (cd "$WINEPREFIX" && find drive_c -path drive_c/users -prune -o -print | sort)
+  (cd "$WINEPREFIX" && find drive_c -path drive_c/users -prune -o -print | grep -vx drive_c/windows/Installer | sort)
   for key in HKLM HKCU; do
-    "$wine" reg export "$key" "Z:${servers//\//\\}\\$key.reg" /y >/dev/null 2>&1
-    iconv -f UTF-16 -t UTF-8 "$servers/$key.reg"
+    "$wine" reg export "$key" "Z:${scratch//\//\\}\\$key.reg" /y >/dev/null 2>&1
+    iconv -f UTF-16 -t UTF-8 "$scratch/$key.reg" | grep -i 'razadedezuzev\|D0879045108C86940852AF9AD6F9BEB0' || true
   done
 }
 before=$(traces)
@@ -67,16 +67,12 @@ installed="$WINEPREFIX/drive_c/Program Files/razadedezuzev"
 ls "$installed/razadedezuzev.exe" "$installed/7z.dll" "$installed/razadedezuzev.txt" >/dev/null
 
 # The share: \\server\share is a link in the prefix (server and share in
-# lower case) to the folder of the share.
-python3 tests/shared/servers.py share "$servers" >"$servers/share.txt" 2>&1 &
-holder=$!
-for _ in $(seq 100); do [ -s "$servers/share.txt" ] && break; sleep 0.3; done
-shared=$(head -1 "$servers/share.txt")
-if [ ! -d "$shared" ]; then
-  shared="$servers/local-share"
-  mkdir -p "$shared"
-  echo "the share maps a local folder: no Samba mount (${shared:+$(head -1 "$servers/share.txt")})"
-fi
+# lower case) to a folder. Not to the Samba share of tests/shared: through
+# its smbnetfs mount Wine cannot rename without replacing (the mount has
+# neither RENAME_NOREPLACE nor hard links), so no file could be published.
+echo "the share \\\\server\\share maps a local folder: Wine cannot publish files on the smbnetfs mount"
+shared="$scratch/share"
+mkdir -p "$shared"
 mkdir -p "$WINEPREFIX/dosdevices/unc/server"
 ln -sfn "$shared" "$WINEPREFIX/dosdevices/unc/server/share"
 long="$shared/$(printf 'a-folder-with-a-name-of-fifty-characters-%08d/' 1 2 3 4 5)"
@@ -99,7 +95,18 @@ for row in "${rows[@]}"; do
   done
 done
 
-"$wine" msiexec /x "Z:${msi//\//\\}" /qn
+# A newer installer (the same one, one version on) replaces the installed
+# program; the older one then refuses to go over it.
+version=${msi##*/razadedezuzev-} && version=${version%-x64.msi}
+next="${version%.*}.$((${version##*.} + 1))"
+(cd build/package && wixl -a x64 -D Version="$next" -D Stage=msi -o "$scratch/newer.msi" \
+  "$root/packaging/razadedezuzev.wxs")
+"$wine" msiexec /i "Z:${scratch//\//\\}\\newer.msi" /qn
+listed=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+  tr -d '\r' | sed -n 's/^ *DisplayName *REG_SZ *\(razadedezuzev .*\)/\1/p')
+[ "$listed" = "razadedezuzev $next" ] || failed+=("installed after upgrading to $next: ${listed:-nothing}")
+if "$wine" msiexec /i "Z:${msi//\//\\}" /qn; then failed+=("$version installed over $next"); fi
+"$wine" msiexec /x "Z:${scratch//\//\\}\\newer.msi" /qn
 left=$(diff <(echo "$before") <(traces) | grep '^[<>]' || true)
 if [ -n "$left" ]; then
   head -20 <<<"$left"
