@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the 7-Zip engine for Windows, 7z.dll, from Debian's own source
 # package of the engine that the Linux build loads (p7zip), with the MinGW-w64
-# cross compiler, and keeps it in <build dir>/engine/7z.dll. Nothing is built
-# when that file is there already: the engine only changes with the package.
+# cross compiler, and keeps it in <build dir>/engine/7z.dll, with the
+# engine's licence texts from the same sources in <build dir>/engine/licence/
+# (they go beside it into the installer). Nothing is built when the engine is
+# there already: it only changes with the package.
 #
 #   scripts/windows-engine.sh [build dir]     (default: build-windows)
 #
@@ -16,7 +18,8 @@ build_dir=$(realpath -m "${1:-build-windows}")
 engine_dir="$build_dir/engine"
 engine="$engine_dir/7z.dll"
 
-if [ -f "$engine" ]; then
+licence="$engine_dir/licence"
+if [ -f "$engine" ] && [ -f "$licence/License.txt" ]; then
   echo "$engine"
   exit 0
 fi
@@ -71,6 +74,14 @@ bundle=$(find "$scratch" -maxdepth 5 -type d -path '*/CPP/7zip/Bundles/Format7zF
 if [ -z "$bundle" ]; then
   echo "no CPP/7zip/Bundles/Format7zF in the p7zip sources" >&2
   exit 1
+fi
+
+mkdir -p "$licence"
+cp "$bundle"/../../../../DOC/{License.txt,copying.txt,unRarLicense.txt} "$licence/"
+if [ -f "$engine" ]; then  # kept from before the licence texts were
+  rm -rf "$scratch"
+  echo "$engine"
+  exit 0
 fi
 
 echo "Building 7z.dll in $bundle (a few minutes on 2 cores)"

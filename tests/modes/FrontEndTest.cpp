@@ -60,6 +60,20 @@ TEST(FrontEnd, AJobFileThatCannotBeLoadedOrAnOutputThatCannotBeWrittenFailsTheRu
   writeFile(dir / "job", line({"dir_path", dir.job()}));
   EXPECT_EQ(runProgram({"list_files", dir.job("job")}, dir / "job").outcome(),
             outcome(2, "", "failed to open file: " + dir.job("job") + ".out\n"));
+
+  // Rows on a share: a job, a tree, a source or an archive on a share that is not there.
+  if (const std::string absent = target().absentShare(); !absent.empty()) {
+    EXPECT_EQ(runProgram({"list_files", absent + "\\job"}, {}, noRetry).exitCode, 2);
+    const std::pair<const char*, std::string> jobs[] = {
+        {"list_files", line({"dir_path", absent})},
+        {"batch_copy_to_resource_store", line({"input_base_dir_path", absent}) + line({"file", "77ab0001", "a", dir.job("s"), "1"})},
+        {"list_zip_entry", line({"zip_file_path", absent + "\\a.zip"})}};
+    for (const auto& [mode, job] : jobs) {
+      const RunResult run = runJob(mode, dir, job);
+      EXPECT_EQ(std::to_string(run.exitCode) + run.out, "2") << mode;
+      EXPECT_TRUE(run.err.ends_with(failureLine(mode))) << run.err;
+    }
+  }
 }
 
 // The job file appears some time after the start; whether the run finds it

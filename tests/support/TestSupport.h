@@ -57,14 +57,22 @@ struct Target {
   bool windows;
   std::vector<std::string> command;  // how to start the program
   char separator;                    // what the program writes between path parts
+  // Windows: a folder that a share maps, and the share as jobs name it
+  // (`\\server\share` or `\\?\UNC\server\share`); empty for drive Z:.
+  std::string shareFolder, share;
 
-  // A path as a job file names it (Windows: with drive Z: and `\`).
+  // A path as a job file names it (Windows: with drive Z: and `\`, or below
+  // the share where the path lies in the folder it maps).
   std::string jobPath(const fs::path& path) const {
     if (!windows) return path.string();
-    std::string mapped = "Z:" + path.string();
+    const std::string text = path.string();
+    const bool shared = !share.empty() && text.starts_with(shareFolder + "/");
+    std::string mapped = shared ? share + text.substr(shareFolder.size()) : "Z:" + text;
     for (char& c : mapped) c = c == '/' ? '\\' : c;
     return mapped;
   }
+  // A share of the same server that is not there (empty without a share).
+  std::string absentShare() const { return share.empty() ? "" : share.substr(0, share.rfind('\\')) + "\\absent"; }
   // The system's text for an error, with the "\n" that ends it: Wine's,
   // where they differ from those of Windows; the CR of the system's own line
   // end survives the file's line-end translation.
@@ -81,8 +89,13 @@ inline const Target& target() {
   // The Windows program runs under Wine (scripts/windows-test.sh sets these).
   static const Target instance = [] {
     const char* kind = std::getenv("RAZADEDEZUZEV_TEST_TARGET");
-    if (kind == nullptr || std::string(kind) != "windows") return Target{false, {RAZADEDEZUZEV_BINARY}, '/'};
-    return Target{true, {"/usr/lib/wine/wine64", std::getenv("RAZADEDEZUZEV_TEST_PROGRAM")}, '\\'};
+    if (kind == nullptr || std::string(kind) != "windows") return Target{false, {RAZADEDEZUZEV_BINARY}, '/', {}, {}};
+    // A share row of scripts/windows-test.sh: "<folder>=<share>".
+    const char* shareSetting = std::getenv("RAZADEDEZUZEV_TEST_SHARE");
+    const std::string share = shareSetting == nullptr ? "" : shareSetting;
+    const std::size_t equals = share.find('=');
+    return Target{true, {"/usr/lib/wine/wine64", std::getenv("RAZADEDEZUZEV_TEST_PROGRAM")}, '\\',
+                  share.substr(0, equals), equals == std::string::npos ? "" : share.substr(equals + 1)};
   }();
   return instance;
 }
@@ -91,12 +104,15 @@ inline const Target& target() {
 inline std::string jobPath(const fs::path& path) { return target().jobPath(path); }
 inline std::string sep() { return {target().separator}; }
 
-// A fresh directory below the system's temporary directory, open to every
-// user, removed with everything in it when the object goes.
+// A fresh directory below the system's temporary directory (or the folder
+// RAZADEDEZUZEV_TEST_SCRATCH names: a row of scripts/windows-test.sh), open to
+// every user, removed with everything in it when the object goes.
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "razadedezuzev-test-XXXXXX").string();
+    const char* place = std::getenv("RAZADEDEZUZEV_TEST_SCRATCH");
+    const fs::path base = place != nullptr && *place != '\0' ? fs::path(place) : fs::temp_directory_path();
+    std::string pattern = (base / "razadedezuzev-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     root = pattern;
     fs::permissions(root, fs::perms::all);  // runs as another user reach it
