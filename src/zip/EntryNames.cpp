@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/TextEncoding.h"
+#include "platform/File.h"
 #include "platform/System.h"
 #include "platform/Utf.h"
 
@@ -38,6 +39,11 @@ std::string nameFromStoredBytes(std::string bytes, std::u16string_view host, pla
   if (!madeOnDos && platform::isValidUtf8(bytes)) return bytes;
   std::string decoded;
   if (legacy.Decode(bytes, decoded)) return decoded;
+  // Where `\` is the system's separator, the engine drops a name's last
+  // byte when it is 0x5C, the trail byte of many double-byte characters
+  // (表 in code page 932 is 95 5C): a name that ends in half a character
+  // had it.
+  if (platform::kNativeSeparator == u'\\' && legacy.Decode(bytes + '\\', decoded)) return decoded;
   return bytes;  // not text in the code page: kept as it stands
 }
 

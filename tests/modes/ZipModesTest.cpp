@@ -265,7 +265,9 @@ TEST(ZipEntryNames, EachEntryIsNamedFromItsOwnBytesAndFoundByThatName) {
     Entries entries;
   } rows[] = {
       {"trail_byte_5c", "932", {{"表", "hyo"}, {"一覧表", "ichiranhyo"}, {"ü", "slash"}}},
-      {"trail_byte_5c", "437", {{"ò/", "hyo"}, {"êΩùùò/", "ichiranhyo"}, {"ü", "slash"}}},
+      // A trailing `\` of a file's name is kept as `/`; the engine for Windows drops it.
+      {"trail_byte_5c", "437",
+       {{target().windows ? "ò" : "ò/", "hyo"}, {target().windows ? "êΩùùò" : "êΩùùò/", "ichiranhyo"}, {"ü", "slash"}}},
       {"nul_in_names", "437", {{"a.txt", "a"}, {"y.txt", "y"}, {"é.txt", "e"}}},
       {"directory_out_of_order", "437", {{"âA.txt", "XXXX"}, {"âB.txt", "YYYY"}}},
       {"decoy_directory", "437", {{"éreal.txt", "real"}}},
