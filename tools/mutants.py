@@ -9,7 +9,12 @@ mutant is killed when a test fails (or times out), and survives when the
 suite still passes. A mutant whose text is no longer in the source is
 reported as stale, one that does not compile as invalid.
 
-Usage: tools/mutants.py [--list] [--only NAME ...] [--report FILE]
+Every test runs against every mutant, so the report is a kill matrix: for
+each mutant, the tests that fail with it. A cut of tests is safe when every
+mutant keeps a killer. --cost-guards runs the cost guards after the suite,
+for mutants that only the counts can see.
+
+Usage: tools/mutants.py [--list] [--only NAME ...] [--report FILE] [--cost-guards]
 The source tree is restored after every mutant, also when interrupted.
 """
 import argparse
@@ -106,6 +111,15 @@ MUTANTS = [
      "if (durable && published > 0 && !syncNames(published, failure)) failedAt = 0;", ""),
     ("new-directories-never-synced", "transfer/Publisher.cpp",
      "level < copy.parentsWithNewNames;", "level < 0;"),
+    # seen by the cost guards only (--cost-guards)
+    ("batch-of-one", "transfer/Publisher.cpp",
+     "  const std::uint64_t wanted = std::clamp(copiesExpected / kBatchesPerRun, kSmallestBatch, kLargestBatch);",
+     "  const std::uint64_t wanted = 1;"),
+    ("kernel-copy-never-used", "transfer/FileCopyCommand.cpp",
+     "if (!hashEnabled() && file != platform::kInvalidFileHandle && copyInKernel(file, moved)) return true;",
+     "if (false && copyInKernel(file, moved)) return true;"),
+    ("every-sync-woken-alone", "transfer/FileSyncs.cpp",
+     "queue.size() < (lanes + 1) * kSyncsPerWake", "queue.size() < lanes + 1"),
     ("line-of-failed-publication", "transfer/Publisher.cpp",
      "  failedAt = std::min(failedAt, published);\n", ""),
     ("digest-digit-wrong", "base/Hex.h",
@@ -210,13 +224,30 @@ def build(log):
     return run(["cmake", "--build", BUILD, "-j2"], log) == 0
 
 
-def suite_passes(log):
-    """True when every test passes; a hang counts as a failure."""
+def killers(log, cost_guards=False):
+    """The tests that fail (a hang counts as a failure), by name."""
+    failed = []
     try:
-        return run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", "90",
-                    "--stop-on-failure"], log, timeout=1800) == 0
+        output = subprocess.run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", "90"], cwd=ROOT,
+                                capture_output=True, text=True, timeout=3600).stdout
     except subprocess.TimeoutExpired:
-        return False
+        return ["(the suite timed out)"]
+    with open(log, "a") as out:
+        out.write(output)
+    listing = output.split("The following tests FAILED:", 1)
+    if len(listing) == 2:
+        for line in listing[1].splitlines():
+            if " - " in line:
+                failed.append(line.split(" - ", 1)[1].split(" (")[0].split("  #")[0].strip())
+    if cost_guards:
+        guards = subprocess.run(["tests/cost/run.sh"], cwd=ROOT, capture_output=True, text=True,
+                                env={**os.environ, "RAZADEDEZUZEV_PROGRAM": os.path.join(BUILD, "razadedezuzev")})
+        over = guards.stdout.split("over their bound:", 1)
+        if len(over) == 2:
+            failed += [f"cost guard {line.strip()}" for line in over[1].splitlines() if line.strip()]
+        elif guards.returncode != 0:
+            failed.append("cost guards (failed to run)")
+    return failed
 
 
 def main():
@@ -224,6 +255,7 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--only", nargs="*", help="run only these mutants")
     parser.add_argument("--report", default=os.path.join(BUILD, "mutants.txt"))
+    parser.add_argument("--cost-guards", action="store_true", help="run the cost guards too")
     args = parser.parse_args()
     mutants = [m for m in MUTANTS if not args.only or m[0] in args.only]
     if args.list:
@@ -236,7 +268,7 @@ def main():
     open(log, "w").close()
     if run(["cmake", "-S", ROOT, "-B", BUILD, "-DRAZADEDEZUZEV_TESTS=ON"], log) != 0 or not build(log):
         sys.exit("the unmutated tree does not build; see " + log)
-    if not suite_passes(log):
+    if killers(log, args.cost_guards):
         sys.exit("the suite fails without any mutant; see " + log)
 
     results = []
@@ -244,21 +276,24 @@ def main():
         source = os.path.join(ROOT, "src", path)
         text = open(source).read()
         if text.count(original) != 1:
-            results.append((name, path, "stale"))
+            results.append((name, path, "stale", []))
             continue
         started = time.time()
         try:
             with open(source, "w") as out:
                 out.write(text.replace(original, mutated))
+            failing = []
             if not build(log):
                 verdict = "invalid"
             else:
-                verdict = "survived" if suite_passes(log) else "killed"
+                failing = killers(log, args.cost_guards)
+                verdict = "killed" if failing else "survived"
         finally:
             with open(source, "w") as out:
                 out.write(text)
-        results.append((name, path, verdict))
-        print(f"{verdict:8} {name:36} src/{path}  ({time.time() - started:.0f} s)", flush=True)
+        results.append((name, path, verdict, failing))
+        print(f"{verdict:8} {name:36} src/{path}  ({time.time() - started:.0f} s, {len(failing)} killers)",
+              flush=True)
     build(log)  # leave the build matching the restored sources
 
     counts = {v: sum(1 for r in results if r[2] == v) for v in ("killed", "survived", "invalid", "stale")}
@@ -266,8 +301,12 @@ def main():
     summary = f"killed {counts['killed']} of {valid} mutants"
     summary += f" (invalid {counts['invalid']}, stale {counts['stale']})"
     with open(args.report, "w") as out:
-        for name, path, verdict in results:
+        for name, path, verdict, failing in results:
             out.write(f"{verdict:8} {name:36} src/{path}\n")
+            out.writelines(f"           killed by {test}\n" for test in failing)
+        # The tests that alone kill some mutant cannot be cut.
+        sole = sorted({r[3][0] for r in results if len(r[3]) == 1})
+        out.write("sole killers: " + (", ".join(sole) or "none") + "\n")
         out.write(summary + "\n")
     print(summary)
     return 0 if counts["survived"] == 0 else 1
