@@ -23,10 +23,11 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from jobs import stored_path, write_job  # noqa: E402
+sys.path.insert(0, HERE)
+from store_bench import SMALL_FILES, make_small_tree  # noqa: E402
 
 RECORD_SIZE = 64 << 10
 SERVERS, JOBS_PER_SERVER = 8, 10
-BATCH_FILES, BATCH_SIZE = 20000, 4096
 
 
 class Case:
@@ -131,12 +132,7 @@ def servers_case(program, data, store_careful):
 
 def batch_case(program, data):
     tree = os.path.join(data, "tree")
-    names = [f"d{i // 1000:02}/f{i:05}" for i in range(BATCH_FILES)]
-    if not os.path.exists(os.path.join(tree, names[-1])):
-        for name in names:
-            os.makedirs(os.path.join(tree, os.path.dirname(name)), exist_ok=True)
-            with open(os.path.join(tree, name), "wb") as file:
-                file.write(os.urandom(BATCH_SIZE))
+    names = make_small_tree(tree)
     job = os.path.join(data, "jobs", "batch")
     aside = os.path.join(data, "aside")
 
@@ -154,7 +150,7 @@ def batch_case(program, data):
         copy = os.path.join(data, "batch_copy")
         return [program, "batch_copy_to_resource_store", job], f"cp -r {tree} {copy} && sync -f {copy}"
 
-    return Case(f"{BATCH_FILES:,} x 4 KiB into the store", prepare)
+    return Case(f"{SMALL_FILES:,} x 4 KiB into the store", prepare)
 
 
 def run_timed(argv):
