@@ -4,15 +4,15 @@ zip-format file of this machine and on archives made here with every method
 that 7-Zip and Info-ZIP write:  zips.py PROGRAM SCRATCH [--seeds DIR]
 
 - list_zip_entry: names, sizes, packed sizes and encryption marks against
-  `7z l -slt` and zipfile (directories and hidden entries left out; names
-  with a tab or a line end left out and reported);
+  `7z l -slt`, zipfile and names against `unzip -Z` (directories and hidden
+  entries left out; names with a tab or a line end left out and reported);
 - list_zip_entry_with_first_block: the first 16 bytes against `unzip -p`
   (against `7z x` for methods unzip cannot read);
 - extract_from_zip: every entry (at most CAP of an archive, spread evenly)
   against `7z x`, byte for byte, and each reported digest against md5sum.
 
-Names are compared with the rule of docs/zip.md ("Entry names"); where 7-Zip
-or zipfile read a name otherwise, the difference counts as documented.
+Names are compared with the rule of docs/zip.md ("Entry names"); where 7-Zip,
+zipfile or unzip read a name otherwise, the difference counts as documented.
 --seeds copies the small archives into DIR (the fuzzers' seeds)."""
 import hashlib
 import os
@@ -38,8 +38,11 @@ PASSWORD = "differential"
 ROOTS = ["/usr", "/etc", "/var/lib", sysconfig.get_paths()["stdlib"]]
 SKIPPED = ("/usr/local",)  # not the system's own files
 
-DOC_RAW = "7-Zip shows an unflagged name's stored bytes; the program reads them by the rule (docs/zip.md, Entry names)"
-DOC_SEPARATOR = "7-Zip and zipfile keep `\\` in names from DOS; the program reads it as a separator"
+DOC_RAW = "7-Zip (unzip -Z: from Unix) shows an unflagged name's stored bytes; the program reads them (docs/zip.md)"
+DOC_SEPARATOR = "7-Zip, zipfile and unzip -Z keep `\\` in names from DOS; the program reads it as a separator"
+DOC_OEM = "unzip -Z turns names from DOS byte by byte into Latin-1 by its own table, also names with the UTF-8 mark"
+DOC_UNICODE_PATH = "unzip -Z takes Unicode Path fields otherwise (the last of several, cut at a NUL, a trailing / kept)"
+DOC_LOCAL = "zipfile and unzip -Z read a central directory that the engine found disagreeing with the local headers"
 DOC_CP437 = "zipfile reads every unflagged name in code page 437, also UTF-8 from Unix and Unicode Path fields"
 
 
@@ -113,7 +116,9 @@ def made_archives(work, small=False):
     subprocess.run(["7z", "a", "-bd", "-tzip", "-mem=AES256", "-p" + PASSWORD, partly, "random.bin", "logs"],
                    cwd=source, check=True, stdout=subprocess.DEVNULL, env=ENV)
     made.append((partly, PASSWORD))
-    for kind in ("mixed", "legacy_names", "hostile", "infozip_behind_stub", "sevenzip_names"):
+    for kind in ("mixed", "legacy_names", "hostile", "infozip_behind_stub", "sevenzip_names", "trail_byte_5c",
+                 "nul_in_names", "directory_out_of_order", "decoy_directory", "entries_65535",
+                 "large_directory_entries", "unicode_path_fields", "same_name_three_ways", "koi8_r"):
         path = os.path.join(work, kind + ".zip")
         make_test_archive.main(kind, path)
         made.append((path, None))
@@ -132,7 +137,7 @@ def sevenzip_items(path, password):
     """The items of `7z l -slt`, each a dict of its fields; None when 7-Zip cannot open the archive."""
     run = subprocess.run(["7z", "l", "-tzip", "-slt", "-p" + (password or "-"), path], capture_output=True, env=ENV,
                          stdin=subprocess.DEVNULL, **ENCODING)
-    if run.returncode != 0 or "\n----------\n" not in run.stdout:
+    if "\n----------\n" not in run.stdout:
         return None
     items, key = [], None
     for line in run.stdout.split("\n----------\n", 1)[1].split("\n"):
@@ -148,32 +153,60 @@ def sevenzip_items(path, password):
     return items
 
 
+def warning_of(items):
+    """7-Zip's exit code where it read the local headers, not the central directory (a "Headers Error")."""
+    return 2 if any("Local" in item.get("Characteristics", "") for item in items) else 0
+
+
 def stored_name(info):
     """The bytes the central directory holds for an entry's name."""
     return info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
 
 
-def unicode_path(info, raw):
-    extra = info.extra
+def unicode_paths(info):
+    """The texts of the entry's Unicode Path fields, None where the CRC is not its stored name's."""
+    texts, extra = [], info.extra
     while len(extra) >= 4:
         kind, length = struct.unpack("<HH", extra[:4])
         body = extra[4:4 + length]
-        if kind == 0x7075 and len(body) >= 5 and body[0] == 1 and struct.unpack("<I", body[1:5])[0] == zlib.crc32(raw):
-            try:
-                return body[5:].decode("utf-8")
-            except UnicodeDecodeError:
-                pass
+        if kind == 0x7075:
+            crc_matches = len(body) >= 5 and struct.unpack("<I", body[1:5])[0] == zlib.crc32(stored_name(info))
+            texts.append(body[5:] if crc_matches else None)
         extra = extra[4 + length:]
-    return None
+    return texts
+
+
+def unicode_path(info):
+    """The text the engine takes: the first field's, UTF-8 without NUL."""
+    text = (unicode_paths(info) or [None])[0]
+    try:
+        return text.decode("utf-8") if text is not None and b"\0" not in text else None
+    except UnicodeDecodeError:
+        return None
+
+
+def local_infos(path, items):
+    """The entries as the engine read them from their local headers (host unknown)."""
+    infos = []
+    with open(path, "rb") as f:
+        for item in items:
+            f.seek(int(item["Offset"]))
+            fields = struct.unpack("<IHHHHHIIIHH", f.read(30))
+            info, raw = zipfile.ZipInfo(), f.read(fields[9])
+            info.orig_filename = raw.decode("utf-8" if fields[2] & 0x800 else "cp437", "surrogateescape")
+            info.flag_bits, info.create_system, info.compress_type = fields[2], 255, None
+            info.extra = f.read(fields[10])
+            infos.append(info)
+    return infos
 
 
 def name_by_rule(info):
     """The name docs/zip.md says the program gives the entry: (name, which branch)."""
-    raw = stored_name(info)
+    raw = stored_name(info).split(b"\0")[0]
     if info.flag_bits & 0x800:
         name, branch = raw.decode("utf-8", "surrogateescape"), "utf8-flag"
-    elif unicode_path(info, raw) is not None:
-        name, branch = unicode_path(info, raw), "unicode-path"
+    elif unicode_path(info) is not None:
+        name, branch = unicode_path(info), "unicode-path"
     else:
         try:
             if info.create_system in DOS_HOSTS:
@@ -181,7 +214,7 @@ def name_by_rule(info):
             name, branch = raw.decode("utf-8"), "utf8-unix"
         except UnicodeDecodeError:
             name, branch = raw.decode("cp437"), "code-page"
-    return name.replace("\\", "/"), branch, raw
+    return name.removesuffix("/").replace("\\", "/"), branch, raw  # the engine drops a file's trailing /
 
 
 def unlistable(name):
@@ -208,10 +241,10 @@ class Stream:
             left -= len(block)
         return first, same and all(f.read(1) == b"" for f in into or ())
 
-    def close(self):
+    def close(self, warning=0):
         rest = self.process.stdout.read()
         self.process.stdout.close()
-        return self.process.wait() == 0 and rest == b""
+        return self.process.wait() in (0, warning) and rest == b""
 
 
 def check_archive(program, path, password, work, tally):
@@ -235,6 +268,11 @@ def check_archive(program, path, password, work, tally):
     if infos is not None and len(infos) != len(items):
         tally.counts["archives zipfile reads otherwise"] += 1
         infos = None
+    shown = subprocess.run(["unzip", "-Z1", path], capture_output=True, env=ENV).stdout.split(b"\n")[:-1]
+    if infos is not None and warning_of(items):
+        infos, shown = local_infos(path, items), None
+    elif infos is None or len(shown) != len(infos):
+        shown = None
 
     expected, left_out = [], 0  # (item index, item): the entries the listing must show
     for index, item in enumerate(items):
@@ -261,14 +299,15 @@ def check_archive(program, path, password, work, tally):
         if mine != (item["Size"], item["Packed Size"], "1" if item.get("Encrypted") == "+" else "0"):
             tally.differ(where, "size, packed size, encrypted %s; 7-Zip %s %s %s" %
                          (mine, item["Size"], item["Packed Size"], item.get("Encrypted")))
-        compare_name(where, fields[1], item, infos[index] if infos else None, tally)
+        compare_name(where, fields[1], item, infos[index] if infos else None, shown[index] if shown else None,
+                     tally)
     tally.counts["entries listed"] += len(listed)
 
     compare_first_blocks(program, path, password, job, expected, listed, items, infos, tally)
     compare_extraction(program, path, password, work, expected, listed, items, tally)
 
 
-def compare_name(where, mine, item, info, tally):
+def compare_name(where, mine, item, info, shown, tally):
     if info is None:
         if mine != item["Path"]:
             tally.differ(where, "name %r, 7-Zip %r" % (mine, item["Path"]))
@@ -283,6 +322,19 @@ def compare_name(where, mine, item, info, tally):
             tally.document(DOC_SEPARATOR, where)
         else:
             tally.differ(where, "name %r, 7-Zip %r" % (mine, item["Path"]))
+    if info.compress_type is None:  # read from the local header
+        return tally.document(DOC_LOCAL, where)
+    if shown is not None and shown != mine.encode("utf-8", "surrogateescape"):
+        if shown.replace(b"\\", b"/") == mine.encode("utf-8", "surrogateescape"):
+            tally.document(DOC_SEPARATOR, where)
+        elif shown == raw and branch == "code-page":
+            tally.document(DOC_RAW, where)
+        elif info.create_system in DOS_HOSTS and branch != "unicode-path" and len(shown) == len(raw):
+            tally.document(DOC_OEM, where)
+        elif shown in [text.split(b"\0")[0] for text in unicode_paths(info) if text] + [raw]:
+            tally.document(DOC_UNICODE_PATH, where)
+        else:
+            tally.differ(where, "name %r, unzip -Z %r" % (mine, shown))
     if info.filename != mine:
         if info.filename == raw.decode("cp437") and branch in ("utf8-unix", "unicode-path"):
             tally.document(DOC_CP437, where)
@@ -311,7 +363,7 @@ def compare_first_blocks(program, path, password, job, expected, listed, items, 
     stream = Stream(["unzip", "-p", path]) if by_unzip else reference_stream(path, password)
     sizes = [info.file_size for info in infos] if by_unzip else [int(item.get("Size") or 0) for item in items]
     firsts = [stream.entry(size)[0] for size in sizes]
-    if not stream.close() and not (by_unzip and stream.process.returncode == 1):  # 1: a warning
+    if not stream.close(1 if by_unzip else warning_of(items)):
         return tally.differ(path, "%s failed" % ("unzip -p" if by_unzip else "7z x"))
     tally.counts["first blocks by unzip" if by_unzip else "first blocks by 7z x"] += len(lines)
     for (index, item), line in zip(expected, lines):
@@ -366,7 +418,7 @@ def compare_extraction(program, path, password, work, expected, listed, items, t
             if reported[n][0] != item["Size"]:
                 tally.differ("%s [%d]" % (path, index), "size %s, 7-Zip %s" % (reported[n][0], item["Size"]))
         tally.counts["entries extracted"] += len(destinations)
-    if not stream.close():
+    if not stream.close(warning_of(items)):
         tally.differ(path, "7z x failed")
     check_encrypted_refused(program, path, work, expected, listed, tally)
     shutil.rmtree(out, ignore_errors=True)
@@ -393,6 +445,15 @@ def main():
     tally = Tally("zip differential")
     shutil.rmtree(os.path.join(work, "made"), ignore_errors=True)
     made = made_archives(os.path.join(work, "made"))
+    many = os.path.join(work, "infozip-65535.zip")  # kept: slow to make
+    if not os.path.exists(many):
+        tree = os.path.join(work, "many")
+        os.makedirs(tree, exist_ok=True)
+        for n in range(65535):
+            open(os.path.join(tree, "\u00e9%05d" % n), "w").write(str(n))
+        subprocess.run(["zip", "-qr", many, "."], cwd=tree, check=True, env=ENV)
+        shutil.rmtree(tree)
+    made.append((many, None))
     found = [] if "--made-only" in sys.argv else machine_archives()
     if "--seeds" in sys.argv:  # small ones seed the fuzzers
         seeds = sys.argv[sys.argv.index("--seeds") + 1]
