@@ -117,7 +117,7 @@ def made_archives(work, small=False):
                    cwd=source, check=True, stdout=subprocess.DEVNULL, env=ENV)
     made.append((partly, PASSWORD))
     for kind in ("mixed", "legacy_names", "hostile", "infozip_behind_stub", "sevenzip_names", "trail_byte_5c",
-                 "nul_in_names", "directory_out_of_order", "decoy_directory", "entries_65535",
+                 "nul_in_names", "directory_out_of_order", "decoy_directory",
                  "large_directory_entries", "unicode_path_fields", "same_name_three_ways", "koi8_r"):
         path = os.path.join(work, kind + ".zip")
         make_test_archive.main(kind, path)
