@@ -118,9 +118,10 @@ std::error_code createTemporaryFile(std::u16string_view directory, std::u16strin
                                     TemporaryFile& file);
 
 // Creates a temporary file under a new, unique, hidden name in `directory`:
-// `namePrefix` (which starts with a dot), then what makes it unique. A
-// process killed before publishing leaves that name behind (never the final
-// one).
+// `namePrefix` (which starts with a dot), then its writer (this host and
+// process) and what makes it unique. A process killed before publishing
+// leaves that name behind (never the final one), which a later run removes
+// (removeAbandonedTemporaryFiles).
 std::error_code createNamedTemporaryFile(std::u16string_view directory,
                                          std::u16string_view namePrefix, TemporaryFile& file);
 
@@ -135,6 +136,15 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
 
 // Closes and removes a temporary file that is not to be published.
 void discardTemporaryFile(TemporaryFile& file);
+
+// Removes from `directory` the temporary files that createNamedTemporaryFile
+// made with `namePrefix` and whose writers are gone: a process of this host
+// (this kernel's run and namespace of process ids) that is no longer
+// running, or any file untouched for a day (TemporaryName.h). A file that
+// a live process may still write stays. Returns how many were removed;
+// what cannot be read or removed stays, without a message: it is never
+// taken for a stored file.
+std::size_t removeAbandonedTemporaryFiles(std::u16string_view directory, std::u16string_view namePrefix);
 
 inline TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
   if (this != &other) {

@@ -50,6 +50,7 @@ FileType typeOf(mode_t mode) {
 
 void fill(const struct stat& info, FileStatus& status) {
   status.type = typeOf(info.st_mode);
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
   if (status.type == FileType::RegularFile) status.size = static_cast<std::uint64_t>(info.st_size);
 }
 

@@ -39,4 +39,10 @@ ssize_t copyRange(int from, int to, std::size_t count);
 // The running executable's path, from the kernel; -1 where it cannot say.
 int executablePath(std::string& path);
 
+// What tells this kernel's run and this process's namespace of process ids
+// apart from every other (Linux: the boot's random id and the namespace's
+// number), so that two processes that share it may ask after each other's
+// ids; -1 where the kernel cannot say.
+int hostIdentity(std::string& identity);
+
 }  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -50,4 +50,17 @@ int executablePath(std::string& path) {
   return 0;
 }
 
+int hostIdentity(std::string& identity) {
+  char boot[64] = {};
+  char space[64] = {};
+  FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "re");
+  if (file == nullptr) return -1;
+  const bool read = std::fgets(boot, sizeof boot, file) != nullptr;
+  std::fclose(file);
+  const ssize_t length = ::readlink("/proc/self/ns/pid", space, sizeof space - 1);
+  if (!read || length <= 0) return -1;
+  identity.assign(boot).append(space, static_cast<std::size_t>(length));
+  return 0;
+}
+
 }  // namespace RazaDedeZuzev::platform::posix::kernel

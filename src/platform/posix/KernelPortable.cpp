@@ -28,5 +28,6 @@ int renameWithoutReplacing(const char*, const char*) { return missing(); }
 void startWriteback(int, off_t, off_t) {}
 ssize_t copyRange(int, int, std::size_t) { return missing(); }
 int executablePath(std::string&) { return missing(); }
+int hostIdentity(std::string&) { return missing(); }
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel
