@@ -52,6 +52,10 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file,
 // error files, which each run writes anew.
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file);
 
+// Opens the file for writing at its end, creating it when missing: a
+// message added to an error file that another process wrote.
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file);
+
 // Reads at most `capacity` bytes; `bytesRead` is 0 only at the end of the file.
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
                          std::size_t& bytesRead);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Supervisor.h"
 #include "platform/TemporaryName.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
@@ -204,6 +205,11 @@ std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file)
   return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), file);
 }
 
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file) {
+  const std::string native = posix::toNativePath(path);
+  return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666), file);
+}
+
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
                          std::size_t& bytesRead) {
   bytesRead = 0;
@@ -309,6 +315,7 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
 }
 
 std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view path) {
+  noteProgress();
   const std::string native = posix::toNativePath(path);
   std::error_code error;
   if (file.temporaryPath.empty()) {

@@ -45,4 +45,9 @@ int executablePath(std::string& path);
 // ids; -1 where the kernel cannot say.
 int hostIdentity(std::string& identity);
 
+// Makes the calling process end (SIGKILL) when its parent does, so that a
+// worker never outlives the process that answers for it; and ends it at
+// once when the parent is gone already. Nothing where the kernel cannot.
+void endWithParent();
+
 }  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +63,12 @@ int hostIdentity(std::string& identity) {
   if (!read || length <= 0) return -1;
   identity.assign(boot).append(space, static_cast<std::size_t>(length));
   return 0;
+}
+
+void endWithParent() {
+  const pid_t parent = ::getppid();
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::raise(SIGKILL);  // it ended before the call
 }
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel

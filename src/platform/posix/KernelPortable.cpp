@@ -29,5 +29,6 @@ void startWriteback(int, off_t, off_t) {}
 ssize_t copyRange(int, int, std::size_t) { return missing(); }
 int executablePath(std::string&) { return missing(); }
 int hostIdentity(std::string&) { return missing(); }
+void endWithParent() {}
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -158,6 +158,12 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file, std:
   return {};
 }
 
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file) {
+  return adopt(createFile(nativePath(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL),
+               file);
+}
+
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file) {
   // Shared as a C runtime stream opened with "w" shares it: the caller may
   // read the file while it is being written.
