@@ -189,6 +189,105 @@ class Samba:
         return directory
 
 
+class Ceph:
+    """A one-node CephFS on 127.0.0.1: a monitor, a manager, an object store
+    daemon keeping its data in memory, a metadata server; every file of it
+    below ROOT/ceph. Mounted through ceph-fuse, one process per mount."""
+
+    PORTS = (13300, 16789)  # the monitor's v2 and v1 addresses
+    DAEMONS = ("mon.a", "mgr.x", "osd.0", "mds.a")
+
+    def __init__(self, registry, memory_mebibytes=1536):
+        self.registry = registry
+        if any(port_taken(port) for port in self.PORTS):
+            raise Unavailable(f"CephFS skipped: port {self.PORTS} is taken (another monitor runs here)")
+        self.home = registry.directory("ceph")
+        self.config = os.path.join(self.home, "ceph.conf")
+        v2, v1 = self.PORTS
+        fsid = "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c"
+        home = self.home
+        with open(self.config, "w") as file:
+            file.write(f"""[global]
+fsid = {fsid}
+mon host = [v2:127.0.0.1:{v2},v1:127.0.0.1:{v1}]
+public addr = 127.0.0.1
+cluster addr = 127.0.0.1
+ms bind port min = 17300
+ms bind port max = 17399
+auth cluster required = none
+auth service required = none
+auth client required = none
+osd objectstore = memstore
+memstore device bytes = {memory_mebibytes << 20}
+osd pool default size = 1
+osd pool default min size = 1
+osd crush chooseleaf type = 0
+mon allow pool size one = true
+mon allow pool delete = true
+mon warn on pool no redundancy = false
+osd pool default pg autoscale mode = off
+run dir = {home}/run
+pid file = {home}/run/$name.pid
+admin socket = {home}/run/$name.asok
+log file = {home}/log/$name.log
+mon data = {home}/data/$name
+osd data = {home}/data/$name
+mds data = {home}/data/$name
+mgr data = {home}/data/$name
+[client]
+pid file = {home}/run/$name.$pid.pid
+admin socket = {home}/run/$name.$pid.asok
+log file = {home}/log/$name.$pid.log
+client mount timeout = 30
+""")
+        for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a"):
+            registry.directory("ceph", *part.split("/"))
+        self.registry.note("pidfiles", os.path.join(home, "run"))
+        monmap = os.path.join(home, "monmap")
+        run("monmaptool", "--create", "--fsid", fsid, "--addv", "a", f"[v2:127.0.0.1:{v2},v1:127.0.0.1:{v1}]",
+            monmap)
+        run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", monmap)
+        self.start("mon.a")
+        self.start("mgr.x")
+        osd_uuid = "0b5d0c3e-2f4a-4e8b-b1a7-3c9d8e7f6a5b"
+        self.cli("osd", "new", osd_uuid)
+        run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", osd_uuid, timeout=120)
+        self.start("osd.0")
+        self.start("mds.a")
+        for pool in ("rz_meta", "rz_data", "rz_full"):
+            self.cli("osd", "pool", "create", pool, "8")
+        self.cli("fs", "new", "rzfs", "rz_meta", "rz_data", "--force")
+        self.cli("fs", "add_data_pool", "rzfs", "rz_full")
+        wait_for(lambda: "up:active" in self.cli("mds", "stat", check=False), "the metadata server to be active", 60)
+
+    def cli(self, *args, check=True, timeout=60):
+        return run("ceph", "-c", self.config, *args, timeout=timeout, check=check)
+
+    def start(self, daemon):
+        kind, name = daemon.split(".")
+        run(f"ceph-{kind}", "-c", self.config, "-i", name, timeout=120)
+
+    def pid(self, daemon):
+        return int(open(os.path.join(self.home, "run", daemon + ".pid")).read().strip())
+
+    def kill(self, daemon):
+        os.kill(self.pid(daemon), signal.SIGKILL)
+
+    def mount(self, path):
+        os.makedirs(path, exist_ok=True)
+        run("ceph-fuse", "-c", self.config, path, timeout=60)
+        self.registry.note("mount", path)
+        return path
+
+    def pool_directory(self, mount, name, pool, quota_bytes):
+        """A directory whose files go to `pool`, which holds at most `quota_bytes`."""
+        path = os.path.join(mount, name)
+        os.makedirs(path, exist_ok=True)
+        os.setxattr(path, "ceph.dir.layout.pool", pool.encode())
+        self.cli("osd", "pool", "set-quota", pool, "max_bytes", str(quota_bytes))
+        return path
+
+
 def remove_own_socket(pid):
     """glusterd gives its bricks sockets in the system's run directory."""
     try:

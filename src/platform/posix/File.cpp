@@ -88,10 +88,12 @@ const std::string& ownHost() {
 }
 
 // A process that exists, also one of another user (EPERM), may be the
-// writer; only ESRCH says that none has the id.
+// writer; only ESRCH says that none has the id, or the kernel that no
+// thread of it is left (a zombie nobody collected writes nothing).
 bool processRunning(std::uint64_t processId) {
   const auto id = static_cast<pid_t>(processId);
   if (id <= 0 || static_cast<std::uint64_t>(id) != processId) return true;  // not ours to judge
+  if (const int alive = posix::kernel::processAlive(id); alive >= 0) return alive == 1;
   return ::kill(id, 0) == 0 || errno != ESRCH;
 }
 

@@ -45,6 +45,11 @@ int executablePath(std::string& path);
 // ids; -1 where the kernel cannot say.
 int hostIdentity(std::string& identity);
 
+// 1 when the process has a thread that has not ended, 0 when it has none
+// (no such process, or only a zombie left for its parent to collect), -1
+// where the kernel cannot say: the caller then asks kill(pid, 0).
+int processAlive(pid_t process);
+
 // Makes the calling process end (SIGKILL) when its parent does, so that a
 // worker never outlives the process that answers for it; and ends it at
 // once when the parent is gone already. Nothing where the kernel cannot.

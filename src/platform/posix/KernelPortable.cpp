@@ -30,5 +30,6 @@ ssize_t copyRange(int, int, std::size_t) { return missing(); }
 int executablePath(std::string&) { return missing(); }
 int hostIdentity(std::string&) { return missing(); }
 void endWithParent() {}
+int processAlive(pid_t) { return missing(); }
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel
