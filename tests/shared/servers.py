@@ -288,6 +288,71 @@ client mount timeout = 30
         return path
 
 
+class Nfs:
+    """nfs-ganesha (VFS back end) exporting directories over NFSv3, and the
+    rpcbind it registers with, in a network namespace of their own that holds
+    only the loopback. Each mount is a client of its own: gvfs's NFS back end
+    (libnfs) behind gvfsd-fuse, with its own session bus, in that namespace;
+    its FUSE mount is seen by every program."""
+
+    def __init__(self, registry, exports):
+        self.registry, self.exports = registry, exports
+        self.home = registry.directory("nfs")
+        self.namespace = f"razadedezuzev-{os.getpid()}"
+        run("ip", "netns", "add", self.namespace)
+        registry.note("netns", self.namespace)
+        run("ip", "-n", self.namespace, "link", "set", "lo", "up")
+        self.enter = ["nsenter", f"--net=/run/netns/{self.namespace}"]
+        self.spawn("rpcbind", "-w", "-f")
+        self.config = os.path.join(self.home, "ganesha.conf")
+        with open(self.config, "w") as file:
+            file.write("NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n"
+                       f"NFSv4 {{ Graceless = true; RecoveryRoot = {self.home}/recovery; }}\n")
+            for number, path in enumerate(exports, 1):
+                file.write(f"EXPORT {{ Export_Id = {number}; Path = {path}; Pseudo = {path}; Access_Type = RW;"
+                           " Squash = No_Root_Squash; Protocols = 3; Transports = TCP; SecType = sys;"
+                           " FSAL { Name = VFS; } }\n")
+        self.start()
+
+    def spawn(self, *command, env=None, stdout=subprocess.DEVNULL):
+        process = subprocess.Popen([*self.enter, *command], stdin=subprocess.DEVNULL, stdout=stdout,
+                                   stderr=subprocess.DEVNULL, env=env, start_new_session=True)
+        self.registry.note("group", process.pid)
+        return process
+
+    def start(self):
+        self.server = self.spawn("ganesha.nfsd", "-F", "-f", self.config, "-L", os.path.join(self.home, "ganesha.log"),
+                                 "-p", os.path.join(self.home, "ganesha.pid"), "-N", "NIV_EVENT")
+        answers = lambda: run(*self.enter, "rpcinfo", "-t", "127.0.0.1", "nfs", "3", check=False,  # noqa: E731
+                              timeout=10).startswith("program")
+        wait_for(lambda: self.server.poll() is not None or answers(), "ganesha start")
+        if self.server.poll() is not None:
+            raise Unavailable(f"NFS skipped: ganesha.nfsd ended at start, see {self.home}/ganesha.log")
+
+    def stop(self):
+        os.killpg(self.server.pid, signal.SIGKILL)
+        self.server.wait()
+
+    def mount(self, path):
+        """A client of its own mounting every export; returns each export's
+        directory on it, in the order of the exports."""
+        home = self.registry.directory("nfs", os.path.basename(path))
+        env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=home, GVFS_REMOTE_VOLUME_MONITOR_IGNORE="1")
+        bus = self.spawn("dbus-daemon", "--session", "--nofork", "--print-address=1", env=env, stdout=subprocess.PIPE)
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        self.spawn("/usr/libexec/gvfsd", "--no-fuse", env=env)
+        os.makedirs(path, exist_ok=True)
+        self.spawn("/usr/libexec/gvfsd-fuse", path, "-f", "-o", "allow_other", env=env)
+        self.registry.note("mount", path)
+        wait_for(lambda: mounted(path), f"gvfsd-fuse at {path}")
+        shares = []
+        for export in self.exports:
+            run(*self.enter, "gio", "mount", f"nfs://127.0.0.1{export}", env=env, timeout=30)
+            shares.append(os.path.join(path, "nfs:host=127.0.0.1,prefix=" + export.replace("/", "%2F")))
+            wait_for(lambda: os.path.isdir(shares[-1]), f"the export {export} at {path}")
+        return shares
+
+
 def remove_own_socket(pid):
     """glusterd gives its bricks sockets in the system's run directory."""
     try:
@@ -299,12 +364,13 @@ def remove_own_socket(pid):
             subprocess.call(["rm", "-f", value])
 
 
-def cleanup(root):
-    """Unmounts, stops and detaches what the registry names, newest first."""
-    try:
-        lines = open(os.path.join(root, "started")).read().split("\n")[::-1]
-    except FileNotFoundError:
-        lines = []
+def cleanup(root, remove=True):
+    """Unmounts, stops and detaches what the registries below root name
+    (root's own and each server's), newest first."""
+    lines = []
+    for started in sorted(glob.glob(os.path.join(root, "started")) + glob.glob(os.path.join(root, "*", "started"))):
+        lines += open(started).read().split("\n")
+    lines.reverse()
     entries = [line.split(" ", 1) for line in lines if line]
     # Client mounts first (their servers still answer), then the processes,
     # then what the servers held open (a brick's or share's own disk).
@@ -330,7 +396,10 @@ def cleanup(root):
     for kind, value in entries:
         if kind == "loop":
             subprocess.call(["losetup", "-d", value], stderr=subprocess.DEVNULL)
-    subprocess.call(["rm", "-rf", root])
+        if kind == "netns":
+            subprocess.call(["ip", "netns", "delete", value], stderr=subprocess.DEVNULL)
+    if remove:
+        subprocess.call(["rm", "-rf", root])
 
 
 if __name__ == "__main__" and sys.argv[1:2] == ["cleanup"]:

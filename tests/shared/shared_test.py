@@ -1,13 +1,15 @@
 #!/usr/bin/python3
-"""The program on a store shared over the network: a GlusterFS volume replicated
-over two bricks and a Samba share through smbnetfs, each mounted twice (two
-machines). Started by run.sh, which builds the program and cleans up after.
+"""The program on a store shared over the network: one table, the same cases
+(columns) over every kind of mount (rows): a local disk, GlusterFS, Samba through
+smbnetfs, CephFS through ceph-fuse and NFS through gvfs, each server on this
+machine's loopback, each store mounted twice (two machines). Started by run.sh,
+which builds the program and cleans up after.
 
-Usage: shared_test.py PROGRAM ROOT [GlusterFS|SMB]   (both unless one is named)
+Usage: shared_test.py PROGRAM ROOT [KIND ...]   (every kind unless some are named)
 
 Sources and job files stay on the local disk; stores and output directories are
-on the mounts. What the servers hold is also read behind the mounts (the bricks,
-the share's directory), where a client's cache cannot hide anything.
+on the mounts. Where a server's directory can be read behind the mounts, it is
+read there too, where a client's cache cannot hide anything.
 """
 import glob
 import hashlib
@@ -26,19 +28,14 @@ import jobs  # noqa: E402
 
 PROGRAM, ROOT = sys.argv[1], sys.argv[2]
 TEMPORARY = ".razadedezuzev-"
+STALL = 15  # seconds without a returning call before a run is given up (NUV_RAZADEDEZUZEV_STALL_SECONDS)
 RUN_LIMIT = 180  # seconds: no run may take longer, on any fault
 tally = {"passed": 0, "failed": 0, "skipped": 0}
 
 
 def report(name, problems):
     tally["failed" if problems else "passed"] += 1
-    print(f"{'FAIL' if problems else 'ok  '} {name}" + "".join(f"\n       {p}" for p in problems[:8]))
-    sys.stdout.flush()
-
-
-def skip(line):
-    tally["skipped"] += 1
-    print(f"skip {line}")
+    print(f"{'FAIL' if problems else 'ok  '} {name}" + "".join(f"\n       {p}" for p in problems[:8]), flush=True)
 
 
 def md5(data):
@@ -56,26 +53,25 @@ def write(path, data):
         file.write(data)
 
 
-def tree(root, skip_dirs=(".glusterfs",)):
+def tree(root):
     """Every file below root by relative path, with its bytes."""
     files = {}
     for directory, subdirs, names in os.walk(root):
-        subdirs[:] = [d for d in subdirs if d not in skip_dirs]
-        for name in names:
-            path = os.path.join(directory, name)
-            files[os.path.relpath(path, root)] = read(path)
+        subdirs[:] = [d for d in subdirs if d != ".glusterfs"]
+        files.update({os.path.relpath(os.path.join(directory, n), root): read(os.path.join(directory, n)) for n in names})
     return files
-
-
-def size(path):
-    try:
-        return os.stat(path).st_size
-    except FileNotFoundError:
-        return 0
 
 
 def temporaries(*roots):
     return [os.path.join(d, n) for root in roots for d, _, names in os.walk(root) for n in names if TEMPORARY in n]
+
+
+def timed(what, action):
+    started = time.monotonic()
+    try:
+        return action()
+    finally:
+        print(f"     {what}: {time.monotonic() - started:.1f} s", flush=True)
 
 
 # --- jobs --------------------------------------------------------------------
@@ -120,11 +116,12 @@ def destination(mode, item, store, out):
     return stored(store, item[0]) if mode in INTO_STORE else os.path.join(out, item[1])
 
 
-def run_job(directory, mode, lines, prefix=(), wait=True):
+def run_job(name, mode, lines, prefix=(), wait=True):
     """Runs a job from a local directory; returns (exit code, .out, .err), or
     the process when not waiting."""
-    job = jobs.write_job(os.path.join(directory, "job"), lines)
-    process = jobs.start(PROGRAM, mode, job, prefix=("timeout", "-s", "KILL", str(RUN_LIMIT), *prefix))
+    job = jobs.write_job(os.path.join(ROOT, "jobs", name, "job"), lines)
+    env = dict(os.environ, NUV_RAZADEDEZUZEV_STALL_SECONDS=str(STALL))
+    process = jobs.start(PROGRAM, mode, job, prefix=("timeout", "-s", "KILL", str(RUN_LIMIT), *prefix), env=env)
     return process if wait is False else jobs.outcome(process)
 
 
@@ -138,277 +135,274 @@ def items_of(sizes, seed):
     return items
 
 
-# --- 1. every writing mode, against the same job on a local disk --------------
+# --- the cases: each takes a Store (below) -------------------------------------
 
-def writing_modes(label, mount, backing):
+def writing_modes(store):
+    """Every writing mode: the same results and files as on a local disk."""
     items = items_of([("empty", 0), ("one", 1), ("page", 4096), ("sub/mid", (1 << 20) + 3),
                       ("sub/deep/big", (3 << 20) + 1)], seed=1)
     sources = Sources(os.path.join(ROOT, "modes-src"), items)
+    problems = []
     for mode in MODES:
-        results, problems = {}, []
-        for place in ("local", "shared"):
-            base = os.path.join(ROOT if place == "local" else mount, "modes", label, mode)
-            store, out = os.path.join(base, "store"), os.path.join(base, "out")
+        results = {}
+        for place, top in (("local", os.path.join(ROOT, "local-modes")), ("shared", store.mounts[0])):
+            base = os.path.join(top, "modes", store.kind, mode)
+            target, out = os.path.join(base, "store"), os.path.join(base, "out")
             if mode == MODES[2]:
                 for uuid, _, data in items:
-                    write(stored(store, uuid), data)
-            existing = destination(mode, items[2], store, out)
+                    write(stored(target, uuid), data)
+            existing = destination(mode, items[2], target, out)
             write(existing, b"stored before")
             os.utime(existing, (1e9, 1e9))
-            code, out_text, err = run_job(os.path.join(ROOT, "jobs", label, place, mode), mode,
-                                          sources.job(mode, store, out))
+            code, out_text, err = run_job(f"modes-{store.kind}-{place}-{mode}", mode, sources.job(mode, target, out))
             results[place] = (code, out_text, tree(base))
             if os.stat(existing).st_mtime != 1e9 or read(existing) != b"stored before":
-                problems.append(f"{place}: the existing file was changed")
+                problems.append(f"{mode}: {place}: the existing file was changed")
             if code != 0:
-                problems.append(f"{place}: exit code {code}: {err.strip()}")
-        if results["local"][:2] != results["shared"][:2]:
-            problems.append(f"result files or exit codes differ: {results['local'][:2]} / {results['shared'][:2]}")
-        if results["local"][2] != results["shared"][2]:
+                problems.append(f"{mode}: {place}: exit code {code}: {err.strip()}")
+        if results["local"] != results["shared"]:
             differing = set(results["local"][2].items()) ^ set(results["shared"][2].items())
-            problems.append(f"the files differ from the local run's: {sorted(p for p, _ in differing)}")
-        problems += [f"temporary file left: {p}" for p in temporaries(mount, *backing)]
-        report(f"{label}: {mode}: same results and files as on a local disk", problems)
+            problems.append(f"{mode}: results or files differ from the local run's: {sorted(p for p, _ in differing)}")
+    return problems + [f"temporary file left: {p}" for p in temporaries(store.mounts[0], *store.behind)]
 
 
-# --- 2. several servers at once ------------------------------------------------
-
-def concurrent_servers(label, mounts, backing, processes=16, count=200):
+def many_processes(store, processes=16, count=200):
+    """16 processes through both mounts storing and extracting the same 200
+    uuids: one whole file each, every digest right, no temporary left."""
     items = items_of([(f"f{n:03d}", (n * 997) % 24000) for n in range(count)], seed=2)
-    sources = Sources(os.path.join(ROOT, f"many-src-{label}"), items)
-    store = os.path.join(mounts[0], "many")
+    sources = Sources(os.path.join(ROOT, f"many-src-{store.kind}"), items)
     running = []
     for k in range(processes):
         order = list(range(count))
         random.Random(k).shuffle(order)
         mode = MODES[0] if k % 4 < 2 else MODES[4]
-        mount_store = os.path.join(mounts[k % len(mounts)], "many")
-        running.append(run_job(os.path.join(ROOT, "jobs", f"many-{label}", str(k)), mode,
-                               sources.job(mode, mount_store, None, order), wait=False))
+        target = os.path.join(store.mounts[k % len(store.mounts)], "many")
+        running.append(run_job(f"many-{store.kind}-{k}", mode, sources.job(mode, target, None, order), wait=False))
     problems = []
-    expected = {os.path.relpath(stored(store, uuid), store): data for uuid, _, data in items}
+    expected = {os.path.relpath(stored("", uuid)): data for uuid, _, data in items}
     for k, process in enumerate(running):
         code, out, err = jobs.outcome(process)
-        if code != 0 and not (code == 2 and err.strip()):
-            problems.append(f"process {k}: exit code {code} without a message")
-        elif code != 0:
-            print(f"       process {k} ended with: {err.strip().splitlines()[0]}")
+        if code != 0:
+            problems.append(f"process {k}: exit code {code}: {err.strip()[:200]}")
         for line in out.splitlines():
             _, uuid, size, digest = line.split("\t")
-            data = expected.get(os.path.relpath(stored(store, uuid), store))
+            data = expected.get(os.path.relpath(stored("", uuid)))
             if data is None or (int(size), digest) != (len(data), md5(data)):
                 problems.append(f"process {k} reported {line!r}, not what is stored")
-    for where, root in [("mount", store)] + [(b, os.path.join(b, "many")) for b in backing]:
+    for root in [os.path.join(r, "many") for r in store.mounts[:1] + store.behind]:
         found = tree(root)
-        if found != expected:
-            wrong = sorted(p for p in set(found) | set(expected) if found.get(p) != expected.get(p))
-            problems.append(f"{where}: {len(wrong)} files missing, extra or not whole: {wrong[:3]}")
-    report(f"{label}: {processes} processes through {len(mounts)} mounts storing and extracting "
-           f"the same {count} uuids: one whole file each, every digest right", problems)
+        wrong = sorted(p for p in set(found) | set(expected) if found.get(p) != expected.get(p))
+        problems += [f"{root}: {len(wrong)} files missing, extra or not whole: {wrong[:3]}"] if wrong else []
+    return problems + [f"temporary file left: {p}" for p in temporaries(store.mounts[0], *store.behind)]
 
 
-# --- 3. faults of the real servers --------------------------------------------
-
-def out_of_space(label, mount, backing):
+def out_of_space(store):
+    """Every writing mode into a full store: the record fails with the
+    system's text, nothing of it is published, exit 2, no temporary left."""
     items = items_of([("a", 4096), ("b", 40 << 20), ("c", 4096)], seed=3)
     sources = Sources(os.path.join(ROOT, "full-src"), items)
     local_store = os.path.join(ROOT, "full-local-store")
     for uuid, _, data in items:
         write(stored(local_store, uuid), data)
+    problems = []
     for mode in MODES:
-        base = os.path.join(mount, "full", mode)
-        store = local_store if mode == MODES[2] else os.path.join(base, "store")
+        base = os.path.join(store.full, mode)
+        target = local_store if mode == MODES[2] else os.path.join(base, "store")
         out = os.path.join(base, "out")
-        code, out_text, err = run_job(os.path.join(ROOT, "jobs", f"full-{label}", mode), mode,
-                                      sources.job(mode, store, out))
-        problems = [] if code == 2 else [f"exit code {code}"]
+        code, out_text, err = run_job(f"full-{store.kind}-{mode}", mode, sources.job(mode, target, out))
+        problems += [] if code == 2 else [f"{mode}: exit code {code}"]
         # The first record is copied beside the second, so the full disk may
         # fail it too: then it is neither reported nor published.
-        first = f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" if mode != MODES[2] else ""
-        if out_text not in (first, ""):
-            problems.append(f"result lines {out_text!r}")
-        if "No space left on device" not in err and "Disk quota exceeded" not in err:
-            problems.append(f"no system text of a full disk in {err!r}")
-        first_failed = f"to {destination(mode, items[0], store, out)}" in err or \
-            f"failed: {destination(mode, items[0], store, out)}" in err
+        first_failed = destination(mode, items[0], target, out) in err
+        if out_text not in ("", f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" * (mode != MODES[2])):
+            problems.append(f"{mode}: result lines {out_text!r}")
+        if not any(text in err for text in ("No space left on device", "Disk quota exceeded")):
+            problems.append(f"{mode}: no system text of a full disk in {err!r}")
         for item, whole in zip(items, (not first_failed, False, False)):
-            path = destination(mode, item, store, out)
+            path = destination(mode, item, target, out)
             if os.path.exists(path) != whole or (whole and read(path) != item[2]):
-                problems.append(f"{item[1]}: {'missing or not whole' if whole else 'published'}")
-        problems += [f"temporary file left: {p}" for p in temporaries(mount, *backing)]
-        report(f"{label}: out of space: {mode}: failure on the record, nothing published, exit 2", problems)
-        if mode != MODES[2]:
-            shutil.rmtree(os.path.join(base, "store"), ignore_errors=True)
+                problems.append(f"{mode}: {item[1]}: {'missing or not whole' if whole else 'published'}")
+        problems += [f"{mode}: temporary file left: {p}" for p in temporaries(base, *store.full_behind)]
+        shutil.rmtree(os.path.join(base, "store") if mode != MODES[2] else out, ignore_errors=True)
         shutil.rmtree(out, ignore_errors=True)
+    return problems
 
 
-def fault_during_job(label, mount, backing, fault, expect_success, name, prefix=(), files=24, size=2 << 20):
-    """Runs a job of `files` files into a store on the mount (directory
-    fault-NAME's first word), applies `fault` to the running process, and
-    checks what every server holds."""
+def server_stops(store, files=24, size=2 << 20):
+    """The server stops answering mid-job: the caller is answered (exit 2 and a
+    message) within the stall time, nothing partial has a final name; once the
+    server is back, a rerun completes the job and leaves no temporary."""
     items = items_of([(f"g{n:02d}", size) for n in range(files)], seed=4)
-    tag = "fault-" + md5(name.encode())[:6]
-    sources = Sources(os.path.join(ROOT, tag + "-src"), items)
-    store = os.path.join(mount, tag)
-    started = time.monotonic()
-    process = run_job(os.path.join(ROOT, "jobs", f"fault-{name}"), MODES[0], sources.job(MODES[0], store, None),
-                      prefix=prefix, wait=False)
-    fault(process)
-    code, out, err = jobs.outcome(process)
-    took = time.monotonic() - started
-    problems = [] if code != -signal.SIGKILL else [f"killed after {RUN_LIMIT} s: it hung"]
-    if expect_success and (code, len(out.splitlines())) != (0, files):
-        problems.append(f"exit code {code}, {len(out.splitlines())} lines: {err.strip()}")
-    if not expect_success and (code != 2 or not err.strip()):
-        problems.append(f"exit code {code} with {err!r}")
-    partial = []
-    for root in [store] * expect_success + [os.path.join(b, tag) for b in backing]:
-        partial += [f"{root}: {uuid}" for uuid, _, data in items
-                    if os.path.exists(stored(root, uuid)) and read(stored(root, uuid)) != data]
-    reported = {line.split("\t")[1] for line in out.splitlines()}
-    missing = [uuid for uuid in reported if not all(os.path.exists(stored(os.path.join(b, tag), uuid))
-                                                    for b in backing)]
-    problems += [f"not whole under its final name: {p}" for p in partial]
-    problems += [f"reported but not stored: {uuid}" for uuid in missing]
-    message = err.strip().splitlines()[0] if err.strip() else "no message"
-    report(f"{label}: {name}: {'completed' if expect_success else message} ({took:.0f} s)", problems)
-    return out, items, tag
-
-
-def wait_until(condition, process, seconds=60):
-    deadline = time.monotonic() + seconds
-    while not condition() and process.poll() is None and time.monotonic() < deadline:
+    sources = Sources(os.path.join(ROOT, f"stop-src-{store.kind}"), items)
+    target = os.path.join(store.mounts[1], "stops")
+    lines = sources.job(MODES[0], target, None)
+    process = run_job(f"stop-{store.kind}", MODES[0], lines, wait=False)
+    deadline = time.monotonic() + 60
+    while not temporaries(target) and process.poll() is None and time.monotonic() < deadline:
         time.sleep(0.02)
+    stopped = time.monotonic()
+    timed("server stopped", store.stop)
+    code, out, err = jobs.outcome(process)
+    took = time.monotonic() - stopped
+    print(f"     answered {took:.1f} s after the stop: exit {code}: {err.strip().splitlines()[:1]}")
+    problems = [] if code == 2 and err.strip() else [f"exit code {code} with {err!r}"]
+    problems += [] if took < STALL + 5 else [f"answered {took:.0f} s after the server stopped"]
+    timed("server back", store.restart)
+    reported = {line.split("\t")[1] for line in out.splitlines()}
+    for uuid, _, data in items:
+        path = stored(target, uuid)
+        if (os.path.exists(path) and read(path) != data) or (uuid in reported and not os.path.exists(path)):
+            problems.append(f"{uuid}: not whole under its final name, or reported and missing")
+    wait_for_worker(err)
+    code, out, err = run_job(f"stop-{store.kind}-again", MODES[0], lines)
+    if (code, len(out.splitlines())) != (0, files):
+        problems.append(f"rerun: exit code {code}, {len(out.splitlines())} lines: {err.strip()[:300]}")
+    return problems + [f"temporary file left: {p}" for p in temporaries(target)]
 
 
-def wait_for_temporary(roots, process):
-    """Until a temporary file shows behind the mount: the job is copying."""
-    wait_until(lambda: temporaries(*roots), process)
+def wait_for_worker(err, seconds=60):
+    """A run given up names its worker, which ends once the file system lets
+    its call go; until then its temporary files are a live process's."""
+    words = err.split("worker process ")
+    task = f"/proc/{words[1].split()[0]}/task" if len(words) > 1 else None
+    deadline = time.monotonic() + seconds
+    while task and time.monotonic() < deadline and any(
+            open(f"{t}/stat").read().rsplit(")", 1)[-1].split()[0] != "Z" for t in glob.glob(task + "/*")):
+        time.sleep(0.1)
 
 
-# --- 4. which publication path each file system takes -------------------------
-
-def publication_path(label, directory):
-    """Traces a small job into a store below `directory`; returns the path taken."""
+def publication_road(store):
+    """Traces a small job into the store: the calls that publish a file."""
     items = items_of([("p1", 5000), ("p2", 9000)], seed=5)
-    sources = Sources(os.path.join(ROOT, f"path-src-{label}"), items)
-    store = os.path.join(directory, "paths")
-    trace = os.path.join(ROOT, f"trace-{label}")
-    code, _, err = run_job(os.path.join(ROOT, "jobs", f"path-{label}"), MODES[0], sources.job(MODES[0], store, None),
+    sources = Sources(os.path.join(ROOT, f"road-src-{store.kind}"), items)
+    target = os.path.join(store.mounts[0], "road")
+    trace = os.path.join(ROOT, f"trace-{store.kind}")
+    code, _, err = run_job(f"road-{store.kind}", MODES[0], sources.job(MODES[0], target, None),
                            prefix=("strace", "-ff", "-ttt", "-o", trace, "-e",
-                                   "trace=openat,link,linkat,renameat2,syncfs,fdatasync,fsync"))
-    # One file per thread, merged by the time of each call.
-    lines = sorted(line.split(None, 1) for thread in glob.glob(trace + ".*") for line in open(thread))
-    result_file = [call.rsplit("= ", 1)[-1].strip() for _, call in lines if "job.out" in call]
-    calls = [call for _, call in lines if store in call or
-             ("sync" in call.split("(")[0] and not call.startswith(tuple(f"{w}({result_file[0]})" for w in
-                                                                         ("fdatasync", "fsync"))))]
+                                   "trace=openat,link,linkat,renameat2,fdatasync,fsync"))
     steps = []
-    for call in calls:
-        result = call.rsplit("= ", 1)[-1].split(" (")[0].strip()
-        word = call.split("(")[0]
+    # One file per thread, merged by the time of each call.
+    for _, call in sorted(line.split(None, 1) for thread in glob.glob(trace + ".*") for line in open(thread)):
+        word, result = call.split("(")[0], call.rsplit("= ", 1)[-1].split(" (")[0].strip()
+        if target not in call and word not in ("fdatasync", "fsync"):
+            continue
+        failed = f" ({result.split()[1]})" if result.startswith("-1") else ""
         if "O_TMPFILE" in call:
-            steps.append("unnamed file" if not result.startswith("-1") else f"no unnamed file ({result.split()[1]})")
+            steps.append("no unnamed file" + failed if failed else "unnamed file")
         elif word in ("link", "linkat", "renameat2") or (word == "openat" and "O_EXCL" in call and TEMPORARY not in call):
-            what = {"link": "link", "linkat": "linkat", "renameat2": "rename without replacing",
-                    "openat": "exclusive create and copy"}[word]
-            steps.append(what if not result.startswith("-1") else f"no {what} ({result.split()[1]})")
-        elif word in ("syncfs", "fdatasync", "fsync"):
+            what = {"link": "link", "linkat": "linkat", "renameat2": "rename without replacing"}.get(word, "exclusive create and copy")
+            steps.append(("no " + what + failed) if failed else what)
+        elif word in ("fdatasync", "fsync"):
             steps.append(word)
-    path = list(dict.fromkeys(steps))  # each step once, in order
-    return code, err, path
+    road = list(dict.fromkeys(steps))  # each step once, in order
+    problems = [] if code == 0 else [f"exit code {code}: {err.strip()}"]
+    return problems + ([] if road == store.road else [f"took {' -> '.join(road)}"])
 
 
-def publication_paths(mounts):
-    """The path each file system takes, as docs/store.md describes it."""
-    expected = {"local disk": ["unnamed file", "syncfs", "linkat"],
-                "GlusterFS": ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"],
-                "SMB (smbnetfs)": ["no unnamed file (EOPNOTSUPP)", "fdatasync", "no link (EPERM)",
-                                   "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"]}
-    for label, directory in mounts:
-        code, err, path = publication_path(label, directory)
-        problems = [] if code == 0 else [f"exit code {code}: {err.strip()}"]
-        if path != expected[label]:
-            problems.append(f"took {path}")
-        report(f"{label}: publication by {' -> '.join(expected[label])}", problems)
+CASES = [("every writing mode as on a local disk", writing_modes), ("16 processes, 2 mounts, 200 uuids", many_processes),
+         ("out of space", out_of_space), ("server stops mid-job", server_stops), ("publication road", publication_road)]
 
 
-# --- the servers --------------------------------------------------------------
+# --- the mounts: each gives a Store -------------------------------------------
 
-def gluster_tests(registry):
+class Store:
+    """Two mounts of one store, the server's directories behind them (where
+    readable), a directory on a mount that runs out of space, how to stop and
+    restart the server, and the road of publication the mount takes."""
+
+    def __init__(self, kind, mounts, behind, full, full_behind, stop, restart, road):
+        self.kind, self.mounts, self.behind, self.full, self.full_behind = kind, mounts, behind, full, full_behind
+        self.stop, self.restart, self.road = stop, restart, road
+
+
+NAMED = ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"]
+
+
+def local_store(registry):
+    store = registry.directory("store")
+    full = registry.small_file_system("full", 24)
+    return Store("local disk", [store, store], [], full, [], None, None, ["unnamed file", "fdatasync", "linkat", "fsync"])
+
+
+def gluster_store(registry):
     gluster = servers.Gluster(registry)
     bricks = [registry.directory("bricks", "1"), registry.directory("bricks", "2")]
     # A server that stops answering is given up after 5 s (42 by default).
     timeouts = [("network.ping-timeout", 5), ("network.frame-timeout", 30)]
     volume = gluster.volume("rzstore", bricks, timeouts)
-    mounts = [gluster.mount(volume, os.path.join(ROOT, f"gluster-{n}")) for n in (1, 2)]
+    mounts = [gluster.mount(volume, registry.directory(f"mount-{n}")) for n in (1, 2)]
     full = [registry.small_file_system(f"full-brick-{n}", 24) for n in (1, 2)]
-    full_mount = gluster.mount(gluster.volume("rzfull", full, timeouts), os.path.join(ROOT, "gluster-full"))
-    writing_modes("GlusterFS", mounts[0], bricks)
-    concurrent_servers("GlusterFS", mounts, bricks)
-    out_of_space("GlusterFS", full_mount, full)
-    publication_paths([("GlusterFS", mounts[0])])
-    first, second = gluster.brick_pids(volume)
-
-    def stop_one(process):
-        wait_for_temporary(bricks, process)
-        os.kill(second, signal.SIGSTOP)
-    fault_during_job("GlusterFS", mounts[0], bricks[:1], stop_one, True, "one brick stops answering mid-job")
-    os.kill(second, signal.SIGCONT)
-
-    def stop_both(process):
-        wait_for_temporary(bricks, process)
-        for pid in (first, second):
-            os.kill(pid, signal.SIGSTOP)
-    fault_during_job("GlusterFS", mounts[1], bricks, stop_both, False, "both bricks stop answering mid-job")
+    full_mount = gluster.mount(gluster.volume("rzfull", full, timeouts), registry.directory("mount-full"))
+    signal_bricks = lambda number: [os.kill(pid, number) for pid in gluster.brick_pids(volume)]  # noqa: E731
+    return Store("GlusterFS", mounts, bricks, full_mount, full, lambda: signal_bricks(signal.SIGSTOP),
+                 lambda: signal_bricks(signal.SIGCONT), NAMED)
 
 
-def smb_tests(registry):
+def smb_store(registry):
     share, full = registry.directory("share"), registry.small_file_system("full-share", 24)
-    samba = servers.Samba(registry, {"store": share, "full": full})
-    mounts = [samba.mount(os.path.join(ROOT, f"smb-{n}"), "store") for n in (1, 2)]
-    full_mount = os.path.join(os.path.dirname(mounts[0]), "full")
-    writing_modes("SMB", mounts[0], [share])
-    concurrent_servers("SMB", mounts, [share])
-    out_of_space("SMB", full_mount, [full])
-    publication_paths([("SMB (smbnetfs)", mounts[0])])
+    shares = {"store": share, "full": full}
+    samba = [servers.Samba(registry, shares)]
+    mounts = [samba[0].mount(registry.directory(f"mount-{n}"), "store") for n in (1, 2)]
+    restart = lambda: samba.append(servers.Samba(registry, shares))  # noqa: E731
+    return Store("SMB (smbnetfs)", mounts, [share], os.path.join(os.path.dirname(mounts[0]), "full"), [full],
+                 lambda: samba[-1].stop(), restart, ["no unnamed file (EOPNOTSUPP)", "fdatasync", "no link (EPERM)",
+                                                     "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"])
 
-    # The program is held in a call (strace delays it) while the server goes.
-    def stop_server_when(condition):
-        def fault(process):
-            wait_until(condition, process)
-            samba.stop()
-        return fault
-    def hold(call, when):
-        return ("strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e",
-                f"inject={call}:delay_enter=3000000:when={when}")
-    name = "server stops before the names are given"
-    whole = lambda: sum(size(p) for p in temporaries(share)) == 4 * (2 << 20)  # noqa: E731
-    fault_during_job("SMB", mounts[0], [share], stop_server_when(whole), False, name,
-                     prefix=hold("fdatasync", 1), files=4)
-    # Without links the final name is created, then filled: a server that
-    # goes meanwhile leaves part of the file under that name.
-    samba = servers.Samba(registry, {"store": share, "full": full})
-    name = "server stops while a final name is filled"
-    final = stored(os.path.join(share, "fault-" + md5(name.encode())[:6]), items_of([("g00", 0)], seed=4)[0][0])
-    out, items, _ = fault_during_job("SMB", mounts[1], [], stop_server_when(lambda: os.path.exists(final)), False,
-                                     name, prefix=hold("pread64", 2), files=1)
-    left = read(final) if os.path.exists(final) else None
-    report("SMB: what stays is the start of the file under its final name, unreported (lost without links)",
-           [] if left is not None and len(left) < len(items[0][2]) and items[0][2].startswith(left) and not out
-           else [f"left {left if left is None else len(left)} bytes, reported {out!r}"])
+
+def ceph_store(registry):
+    ceph = servers.Ceph(registry)
+    mounts = [ceph.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
+    full = ceph.pool_directory(mounts[0], "full", "rz_full", 24 << 20)
+    # A pool over its quota refuses writes only once the monitor has seen
+    # it full: filled first, then the job finds it full.
+    try:
+        write(os.path.join(full, "filler"), b"\0" * (32 << 20))
+    except OSError:
+        pass  # full already
+    servers.wait_for(lambda: "full_quota" in ceph.cli("osd", "pool", "ls", "detail"), "the quota to be reached", 60)
+    return Store("CephFS", mounts, [], full, [], lambda: ceph.kill("mds.a"), lambda: ceph.start("mds.a"), NAMED)
+
+
+def nfs_store(registry):
+    export, full = registry.directory("export"), registry.small_file_system("full-export", 24)
+    nfs = servers.Nfs(registry, [export, full])
+    mounts = [nfs.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
+    return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], nfs.stop, nfs.start, None)
+
+
+KINDS = [("local", local_store, ()), ("GlusterFS", gluster_store, ("glusterfs-server", "glusterfs-client")),
+         ("SMB", smb_store, ("samba", "smbnetfs")), ("CephFS", ceph_store, ("ceph-mon", "ceph-fuse")),
+         ("NFS", nfs_store, ("nfs-ganesha-vfs", "rpcbind", "gvfs-fuse", "gvfs-backends"))]
 
 
 def main():
-    registry = servers.Registry(ROOT)
-    publication_paths([("local disk", ROOT)])
-    for name, tests in (("GlusterFS", gluster_tests), ("SMB", smb_tests)):
-        if sys.argv[3:] and name not in sys.argv[3:]:
+    for kind, setup, packages in KINDS:
+        if sys.argv[3:] and kind not in sys.argv[3:]:
+            continue
+        home = os.path.join(ROOT, kind)
+        try:
+            missing = [p for p in packages if servers.run("dpkg-query", "-W", "-f=${Status}", p, check=False) != "install ok installed"]
+            if missing:
+                raise servers.Unavailable(f"{kind} skipped: not installed: {' '.join(missing)}")
+            store = timed(f"{kind}: started", lambda: setup(servers.Registry(home)))
+        except servers.Unavailable as reason:
+            tally["skipped"] += len(CASES)
+            print(f"skip {reason}", flush=True)
+            timed(f"{kind}: stopped", lambda: servers.cleanup(home))
             continue
         try:
-            tests(registry)
-        except servers.Unavailable as reason:
-            skip(str(reason))
+            for name, case in CASES:
+                if case is server_stops and store.stop is None:
+                    tally["skipped"] += 1
+                    print(f"skip {kind}: {name}: no server to stop", flush=True)
+                    continue
+                try:
+                    problems = case(store)
+                except Exception as error:  # a broken row fails alone
+                    problems = [f"{type(error).__name__}: {error}"]
+                report(f"{store.kind}: {name}", problems)
+        finally:
+            timed(f"{kind}: stopped", lambda: servers.cleanup(home))
     print(f"shared: {tally['passed']} passed, {tally['failed']} failed, {tally['skipped']} skipped")
     return 1 if tally["failed"] else 0
 
