@@ -216,7 +216,7 @@ def out_of_space(store):
         first_failed = destination(mode, items[0], target, out) in err
         if out_text not in ("", f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" * (mode != MODES[2])):
             problems.append(f"{mode}: result lines {out_text!r}")
-        if not any(text in err for text in ("No space left on device", "Disk quota exceeded")):
+        if not any(text in err for text in store.full_texts):
             problems.append(f"{mode}: no system text of a full disk in {err!r}")
         for item, whole in zip(items, (not first_failed, False, False)):
             path = destination(mode, item, target, out)
@@ -247,7 +247,7 @@ def server_stops(store, files=24, size=2 << 20):
     print(f"     answered {took:.1f} s after the stop: exit {code}: {err.strip().splitlines()[:1]}")
     problems = [] if code == 2 and err.strip() else [f"exit code {code} with {err!r}"]
     problems += [] if took < STALL + 5 else [f"answered {took:.0f} s after the server stopped"]
-    timed("server back", store.restart)
+    timed("server back", lambda: (store.restart(), servers.wait_for(lambda: answers(target), "the mount to answer", 60)))
     reported = {line.split("\t")[1] for line in out.splitlines()}
     for uuid, _, data in items:
         path = stored(target, uuid)
@@ -258,6 +258,13 @@ def server_stops(store, files=24, size=2 << 20):
     if (code, len(out.splitlines())) != (0, files):
         problems.append(f"rerun: exit code {code}, {len(out.splitlines())} lines: {err.strip()[:300]}")
     return problems + [f"temporary file left: {p}" for p in temporaries(target)]
+
+
+def answers(directory):
+    try:
+        return os.listdir(directory) is not None
+    except OSError:
+        return False
 
 
 def wait_for_worker(err, seconds=60):
@@ -308,11 +315,13 @@ CASES = [("every writing mode as on a local disk", writing_modes), ("16 processe
 class Store:
     """Two mounts of one store, the server's directories behind them (where
     readable), a directory on a mount that runs out of space, how to stop and
-    restart the server, and the road of publication the mount takes."""
+    restart the server, the road of publication the mount takes, and what
+    the client says of a full disk."""
 
-    def __init__(self, kind, mounts, behind, full, full_behind, stop, restart, road):
+    def __init__(self, kind, mounts, behind, full, full_behind, stop, restart, road,
+                 full_texts=("No space left on device", "Disk quota exceeded")):
         self.kind, self.mounts, self.behind, self.full, self.full_behind = kind, mounts, behind, full, full_behind
-        self.stop, self.restart, self.road = stop, restart, road
+        self.stop, self.restart, self.road, self.full_texts = stop, restart, road, full_texts
 
 
 NAMED = ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"]
@@ -367,7 +376,10 @@ def nfs_store(registry):
     export, full = registry.directory("export"), registry.small_file_system("full-export", 24)
     nfs = servers.Nfs(registry, [export, full])
     mounts = [nfs.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
-    return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], nfs.stop, nfs.start, None)
+    # gvfs answers every failure of the server with EIO, a full disk too.
+    return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], nfs.stop, nfs.start,
+                 ["no unnamed file (EOPNOTSUPP)", "fdatasync", "no link (EPERM)", "rename without replacing", "fsync"],
+                 ("Input/output error",))
 
 
 KINDS = [("local", local_store, ()), ("GlusterFS", gluster_store, ("glusterfs-server", "glusterfs-client")),
