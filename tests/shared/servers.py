@@ -1,13 +1,10 @@
 #!/usr/bin/python3
 """Servers of a store shared over the network, on loopback, below one scratch root:
-a GlusterFS volume replicated over two bricks, and a Samba share mounted through
-smbnetfs (FUSE over libsmbclient). Each volume or share is mounted twice, one mount
-for each machine a server application would run on.
-
-Everything started is recorded in ROOT/started (processes by id, mounts, loop
-devices), so that `servers.py cleanup ROOT` undoes it all, also after the process
-that started it was killed. Starting a server that cannot run raises Unavailable
-with one line saying why.
+GlusterFS, Samba (through smbnetfs), CephFS (through ceph-fuse), NFS (through gvfs).
+Everything started is recorded in a `started` file below the root (processes,
+mounts, loop devices, network namespaces), so that `servers.py cleanup ROOT` undoes
+it all, also after the process that started it was killed. A server that cannot
+run here raises Unavailable with one line saying why.
 """
 import glob
 import os
@@ -23,7 +20,10 @@ class Unavailable(Exception):
 
 
 def run(*command, timeout=60, check=True, env=None):
-    result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
+    except FileNotFoundError:
+        raise Unavailable(f"{command[0]} is not installed") from None
     if check and result.returncode != 0:
         raise Unavailable(f"{' '.join(command)}: {(result.stderr or result.stdout).strip().splitlines()[-1:]}")
     return result.stdout
@@ -57,6 +57,14 @@ class Registry:
     def note(self, kind, value):
         with open(os.path.join(self.root, "started"), "a") as record:
             record.write(f"{kind} {value}\n")
+
+    def spawn(self, command, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
+        """A server in the foreground, as the leader of its own process group:
+        stopping the group stops it with every process it started."""
+        process = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.DEVNULL, env=env,
+                                   start_new_session=True)
+        self.note("group", process.pid)
+        return process
 
     def directory(self, *parts):
         path = os.path.join(self.root, *parts)
@@ -154,13 +162,8 @@ class Samba:
             file.write("[global]\n" + "".join(f"  {k} = {v}\n" for k, v in settings.items()))
             for share, path in shares.items():
                 file.write(f"[{share}]\n  path = {path}\n  read only = no\n  guest ok = yes\n  force user = root\n")
-        # In the foreground, as the leader of its own process group: stopping
-        # the group stops the server with every connection it serves. It ends
-        # when its standard input does, so that is a pipe kept open.
-        self.process = subprocess.Popen(["smbd", "-F", "--no-process-group", "-s", config],
-                                        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, start_new_session=True)
-        self.registry.note("group", self.process.pid)
+        # smbd ends when its standard input does, so that is a pipe kept open.
+        self.process = registry.spawn(["smbd", "-F", "--no-process-group", "-s", config], stdin=subprocess.PIPE)
         wait_for(lambda: port_taken(445) or self.process.poll() is not None, "smbd start")
         if self.process.poll() is not None:
             raise Unavailable(f"SMB skipped: smbd ended at start, see {settings['log file']}")
@@ -190,142 +193,100 @@ class Samba:
 
 
 class Ceph:
-    """A one-node CephFS on 127.0.0.1: a monitor, a manager, an object store
-    daemon keeping its data in memory, a metadata server; every file of it
-    below ROOT/ceph. Mounted through ceph-fuse, one process per mount."""
+    """A one-node CephFS on 127.0.0.1 (a monitor, a manager, an object store
+    daemon keeping its data in memory, a metadata server), all below ROOT/ceph;
+    each mount is a ceph-fuse process. rz_full is a second data pool, for quotas."""
 
-    PORTS = (13300, 16789)  # the monitor's v2 and v1 addresses
-    DAEMONS = ("mon.a", "mgr.x", "osd.0", "mds.a")
-
-    def __init__(self, registry, memory_mebibytes=1536):
-        self.registry = registry
-        if any(port_taken(port) for port in self.PORTS):
-            raise Unavailable(f"CephFS skipped: port {self.PORTS} is taken (another monitor runs here)")
-        self.home = registry.directory("ceph")
-        self.config = os.path.join(self.home, "ceph.conf")
-        v2, v1 = self.PORTS
-        fsid = "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c"
-        home = self.home
+    def __init__(self, registry, ports=(13300, 16789), memory=1536 << 20):
+        self.registry, self.home = registry, registry.directory("ceph")
+        if any(port_taken(port) for port in ports):
+            raise Unavailable(f"CephFS skipped: a port of {ports} is taken (another monitor runs here)")
+        self.config, fsid, home = os.path.join(self.home, "ceph.conf"), "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c", self.home
+        address = f"[v2:127.0.0.1:{ports[0]},v1:127.0.0.1:{ports[1]}]"
+        settings = [f"fsid = {fsid}", f"mon host = {address}", "public addr = 127.0.0.1", "cluster addr = 127.0.0.1",
+                    "ms bind port min = 17300", "ms bind port max = 17399", "osd objectstore = memstore",
+                    f"memstore device bytes = {memory}", "osd pool default size = 1", "osd pool default min size = 1",
+                    "osd crush chooseleaf type = 0", "mon allow pool size one = true",
+                    "mon warn on pool no redundancy = false", "osd pool default pg autoscale mode = off"]
+        settings += [f"auth {who} required = none" for who in ("cluster", "service", "client")]
+        settings += [f"{what} = {home}/{where}" for what, where in (
+            ("run dir", "run"), ("pid file", "run/$name.pid"), ("admin socket", "run/$name.asok"),
+            ("log file", "log/$name.log"), *((f"{daemon} data", "data/$name") for daemon in ("mon", "osd", "mds", "mgr")))]
+        # A second mount starts only with a pid file and socket of its own.
+        client = [f"{what} = {home}/{where}.$pid.{end}" for what, where, end in (
+            ("pid file", "run/$name", "pid"), ("admin socket", "run/$name", "asok"), ("log file", "log/$name", "log"))]
         with open(self.config, "w") as file:
-            file.write(f"""[global]
-fsid = {fsid}
-mon host = [v2:127.0.0.1:{v2},v1:127.0.0.1:{v1}]
-public addr = 127.0.0.1
-cluster addr = 127.0.0.1
-ms bind port min = 17300
-ms bind port max = 17399
-auth cluster required = none
-auth service required = none
-auth client required = none
-osd objectstore = memstore
-memstore device bytes = {memory_mebibytes << 20}
-osd pool default size = 1
-osd pool default min size = 1
-osd crush chooseleaf type = 0
-mon allow pool size one = true
-mon allow pool delete = true
-mon warn on pool no redundancy = false
-osd pool default pg autoscale mode = off
-run dir = {home}/run
-pid file = {home}/run/$name.pid
-admin socket = {home}/run/$name.asok
-log file = {home}/log/$name.log
-mon data = {home}/data/$name
-osd data = {home}/data/$name
-mds data = {home}/data/$name
-mgr data = {home}/data/$name
-[client]
-pid file = {home}/run/$name.$pid.pid
-admin socket = {home}/run/$name.$pid.asok
-log file = {home}/log/$name.$pid.log
-client mount timeout = 30
-""")
+            file.write("[global]\n" + "\n".join(settings) + "\n[client]\n" + "\n".join(client) + "\n")
         for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a"):
             registry.directory("ceph", *part.split("/"))
-        self.registry.note("pidfiles", os.path.join(home, "run"))
-        monmap = os.path.join(home, "monmap")
-        run("monmaptool", "--create", "--fsid", fsid, "--addv", "a", f"[v2:127.0.0.1:{v2},v1:127.0.0.1:{v1}]",
-            monmap)
-        run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", monmap)
+        registry.note("pidfiles", os.path.join(home, "run"))
+        run("monmaptool", "--create", "--fsid", fsid, "--addv", "a", address, os.path.join(home, "monmap"))
+        run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", os.path.join(home, "monmap"))
         self.start("mon.a")
         self.start("mgr.x")
-        osd_uuid = "0b5d0c3e-2f4a-4e8b-b1a7-3c9d8e7f6a5b"
-        self.cli("osd", "new", osd_uuid)
-        run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", osd_uuid, timeout=120)
+        self.cli("osd", "new", fsid)  # the object store daemon's own id
+        run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", fsid, timeout=120)
         self.start("osd.0")
         self.start("mds.a")
         for pool in ("rz_meta", "rz_data", "rz_full"):
             self.cli("osd", "pool", "create", pool, "8")
         self.cli("fs", "new", "rzfs", "rz_meta", "rz_data", "--force")
         self.cli("fs", "add_data_pool", "rzfs", "rz_full")
-        wait_for(lambda: "up:active" in self.cli("mds", "stat", check=False), "the metadata server to be active", 60)
+        wait_for(lambda: "up:active" in self.cli("mds", "stat"), "the metadata server to be active", 60)
 
-    def cli(self, *args, check=True, timeout=60):
-        return run("ceph", "-c", self.config, *args, timeout=timeout, check=check)
+    def cli(self, *args):
+        return run("ceph", "-c", self.config, *args)
 
     def start(self, daemon):
-        kind, name = daemon.split(".")
-        run(f"ceph-{kind}", "-c", self.config, "-i", name, timeout=120)
-
-    def pid(self, daemon):
-        return int(open(os.path.join(self.home, "run", daemon + ".pid")).read().strip())
+        run(f"ceph-{daemon.split('.')[0]}", "-c", self.config, "-i", daemon.split(".")[1], timeout=120)
 
     def kill(self, daemon):
-        os.kill(self.pid(daemon), signal.SIGKILL)
+        os.kill(int(open(os.path.join(self.home, "run", daemon + ".pid")).read()), signal.SIGKILL)
 
     def mount(self, path):
-        os.makedirs(path, exist_ok=True)
-        run("ceph-fuse", "-c", self.config, path, timeout=60)
+        run("ceph-fuse", "-c", self.config, path)
         self.registry.note("mount", path)
         return path
 
-    def pool_directory(self, mount, name, pool, quota_bytes):
-        """A directory whose files go to `pool`, which holds at most `quota_bytes`."""
-        path = os.path.join(mount, name)
-        os.makedirs(path, exist_ok=True)
-        os.setxattr(path, "ceph.dir.layout.pool", pool.encode())
+    def pool_directory(self, directory, pool, quota_bytes):
+        """Makes the files of a new directory go to `pool`, which holds at most `quota_bytes`."""
+        os.makedirs(directory)
+        os.setxattr(directory, "ceph.dir.layout.pool", pool.encode())
         self.cli("osd", "pool", "set-quota", pool, "max_bytes", str(quota_bytes))
-        return path
+        return directory
 
 
 class Nfs:
-    """nfs-ganesha (VFS back end) exporting directories over NFSv3, and the
-    rpcbind it registers with, in a network namespace of their own that holds
-    only the loopback. Each mount is a client of its own: gvfs's NFS back end
-    (libnfs) behind gvfsd-fuse, with its own session bus, in that namespace;
-    its FUSE mount is seen by every program."""
+    """nfs-ganesha (VFS back end) exporting directories over NFSv3, with the
+    rpcbind it needs, in a network namespace of their own holding only the
+    loopback. Each mount is a client of its own: gvfs's NFS back end (libnfs)
+    behind gvfsd-fuse, with its own session bus, in that namespace; its FUSE
+    mount is seen by every program."""
 
     def __init__(self, registry, exports):
-        self.registry, self.exports = registry, exports
-        self.home = registry.directory("nfs")
-        self.namespace = f"razadedezuzev-{os.getpid()}"
-        run("ip", "netns", "add", self.namespace)
-        registry.note("netns", self.namespace)
-        run("ip", "-n", self.namespace, "link", "set", "lo", "up")
-        self.enter = ["nsenter", f"--net=/run/netns/{self.namespace}"]
+        self.registry, self.exports, self.home = registry, exports, registry.directory("nfs")
+        namespace = f"razadedezuzev-{os.getpid()}"
+        run("ip", "netns", "add", namespace)
+        registry.note("netns", namespace)
+        run("ip", "-n", namespace, "link", "set", "lo", "up")
+        self.enter = ["nsenter", f"--net=/run/netns/{namespace}"]
         self.spawn("rpcbind", "-w", "-f")
         self.config = os.path.join(self.home, "ganesha.conf")
         with open(self.config, "w") as file:
-            file.write("NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n"
-                       f"NFSv4 {{ Graceless = true; RecoveryRoot = {self.home}/recovery; }}\n")
-            for number, path in enumerate(exports, 1):
-                file.write(f"EXPORT {{ Export_Id = {number}; Path = {path}; Pseudo = {path}; Access_Type = RW;"
-                           " Squash = No_Root_Squash; Protocols = 3; Transports = TCP; SecType = sys;"
-                           " FSAL { Name = VFS; } }\n")
+            file.write("NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n")
+            file.writelines(f"EXPORT {{ Export_Id = {n}; Path = {path}; Pseudo = {path}; Access_Type = RW; Protocols = 3;"
+                            " Squash = No_Root_Squash; Transports = TCP; SecType = sys; FSAL { Name = VFS; } }\n"
+                            for n, path in enumerate(exports, 1))
         self.start()
 
     def spawn(self, *command, env=None, stdout=subprocess.DEVNULL):
-        process = subprocess.Popen([*self.enter, *command], stdin=subprocess.DEVNULL, stdout=stdout,
-                                   stderr=subprocess.DEVNULL, env=env, start_new_session=True)
-        self.registry.note("group", process.pid)
-        return process
+        return self.registry.spawn([*self.enter, *command], env=env, stdout=stdout)
 
     def start(self):
         self.server = self.spawn("ganesha.nfsd", "-F", "-f", self.config, "-L", os.path.join(self.home, "ganesha.log"),
-                                 "-p", os.path.join(self.home, "ganesha.pid"), "-N", "NIV_EVENT")
-        answers = lambda: run(*self.enter, "rpcinfo", "-t", "127.0.0.1", "nfs", "3", check=False,  # noqa: E731
-                              timeout=10).startswith("program")
-        wait_for(lambda: self.server.poll() is not None or answers(), "ganesha start")
+                                 "-p", os.path.join(self.home, "ganesha.pid"))
+        answers = lambda: run(*self.enter, "rpcinfo", "-t", "127.0.0.1", "nfs", "3", check=False)  # noqa: E731
+        wait_for(lambda: self.server.poll() is not None or answers().startswith("program"), "ganesha start")
         if self.server.poll() is not None:
             raise Unavailable(f"NFS skipped: ganesha.nfsd ended at start, see {self.home}/ganesha.log")
 
@@ -334,23 +295,18 @@ class Nfs:
         self.server.wait()
 
     def mount(self, path):
-        """A client of its own mounting every export; returns each export's
-        directory on it, in the order of the exports."""
+        """Mounts every export at `path`; returns their directories there."""
         home = self.registry.directory("nfs", os.path.basename(path))
         env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=home, GVFS_REMOTE_VOLUME_MONITOR_IGNORE="1")
         bus = self.spawn("dbus-daemon", "--session", "--nofork", "--print-address=1", env=env, stdout=subprocess.PIPE)
         env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         self.spawn("/usr/libexec/gvfsd", "--no-fuse", env=env)
-        os.makedirs(path, exist_ok=True)
         self.spawn("/usr/libexec/gvfsd-fuse", path, "-f", "-o", "allow_other", env=env)
         self.registry.note("mount", path)
         wait_for(lambda: mounted(path), f"gvfsd-fuse at {path}")
-        shares = []
         for export in self.exports:
-            run(*self.enter, "gio", "mount", f"nfs://127.0.0.1{export}", env=env, timeout=30)
-            shares.append(os.path.join(path, "nfs:host=127.0.0.1,prefix=" + export.replace("/", "%2F")))
-            wait_for(lambda: os.path.isdir(shares[-1]), f"the export {export} at {path}")
-        return shares
+            run(*self.enter, "gio", "mount", f"nfs://127.0.0.1{export}", env=env)
+        return [os.path.join(path, "nfs:host=127.0.0.1,prefix=" + export.replace("/", "%2F")) for export in self.exports]
 
 
 def remove_own_socket(pid):
@@ -364,11 +320,13 @@ def remove_own_socket(pid):
             subprocess.call(["rm", "-f", value])
 
 
-def cleanup(root, remove=True):
+def cleanup(root):
     """Unmounts, stops and detaches what the registries below root name
     (root's own and each server's), newest first."""
     lines = []
-    for started in sorted(glob.glob(os.path.join(root, "started")) + glob.glob(os.path.join(root, "*", "started"))):
+    names = os.listdir(root) if os.path.isdir(root) else []
+    homes = [root] + [os.path.join(root, name) for name in names if not mounted(os.path.join(root, name))]
+    for started in [os.path.join(home, "started") for home in homes if os.path.exists(os.path.join(home, "started"))]:
         lines += open(started).read().split("\n")
     lines.reverse()
     entries = [line.split(" ", 1) for line in lines if line]
@@ -398,8 +356,7 @@ def cleanup(root, remove=True):
             subprocess.call(["losetup", "-d", value], stderr=subprocess.DEVNULL)
         if kind == "netns":
             subprocess.call(["ip", "netns", "delete", value], stderr=subprocess.DEVNULL)
-    if remove:
-        subprocess.call(["rm", "-rf", root])
+    subprocess.call(["rm", "-rf", root])
 
 
 if __name__ == "__main__" and sys.argv[1:2] == ["cleanup"]:

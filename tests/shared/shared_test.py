@@ -1,15 +1,10 @@
 #!/usr/bin/python3
-"""The program on a store shared over the network: one table, the same cases
-(columns) over every kind of mount (rows): a local disk, GlusterFS, Samba through
-smbnetfs, CephFS through ceph-fuse and NFS through gvfs, each server on this
-machine's loopback, each store mounted twice (two machines). Started by run.sh,
-which builds the program and cleans up after.
+"""The program on a store shared over the network: one table, the same CASES over
+every kind of mount (KINDS), each server on loopback, each store mounted twice (two
+machines). Sources and jobs stay on the local disk; where the server's directory
+can be read behind the mounts, it is read there too, where no cache hides anything.
 
-Usage: shared_test.py PROGRAM ROOT [KIND ...]   (every kind unless some are named)
-
-Sources and job files stay on the local disk; stores and output directories are
-on the mounts. Where a server's directory can be read behind the mounts, it is
-read there too, where a client's cache cannot hide anything.
+Usage (from run.sh, which builds and cleans up): shared_test.py PROGRAM ROOT [KIND ...]
 """
 import glob
 import hashlib
@@ -19,6 +14,7 @@ import shutil
 import signal
 import sys
 import time
+import types
 import zipfile
 
 import servers
@@ -31,11 +27,8 @@ TEMPORARY = ".razadedezuzev-"
 STALL = 15  # seconds without a returning call before a run is given up (NUV_RAZADEDEZUZEV_STALL_SECONDS)
 RUN_LIMIT = 180  # seconds: no run may take longer, on any fault
 tally = {"passed": 0, "failed": 0, "skipped": 0}
-
-
-def report(name, problems):
-    tally["failed" if problems else "passed"] += 1
-    print(f"{'FAIL' if problems else 'ok  '} {name}" + "".join(f"\n       {p}" for p in problems[:8]), flush=True)
+MODES = ["batch_copy_to_resource_store", "batch_copy_to_resource_store_from_multiple_directories",
+         "batch_copy_from_resource_store", "extract_from_zip", "extract_from_zip_to_resource_store"]
 
 
 def md5(data):
@@ -53,17 +46,17 @@ def write(path, data):
         file.write(data)
 
 
+def files(*roots):
+    """Every file below the roots (the bricks' own .glusterfs skipped)."""
+    return [os.path.join(d, n) for root in roots for d, _, names in os.walk(root) if ".glusterfs" not in d for n in names]
+
+
 def tree(root):
-    """Every file below root by relative path, with its bytes."""
-    files = {}
-    for directory, subdirs, names in os.walk(root):
-        subdirs[:] = [d for d in subdirs if d != ".glusterfs"]
-        files.update({os.path.relpath(os.path.join(directory, n), root): read(os.path.join(directory, n)) for n in names})
-    return files
+    return {os.path.relpath(path, root): read(path) for path in files(root)}
 
 
 def temporaries(*roots):
-    return [os.path.join(d, n) for root in roots for d, _, names in os.walk(root) for n in names if TEMPORARY in n]
+    return [f"temporary file left: {path}" for path in files(*roots) if TEMPORARY in path]
 
 
 def timed(what, action):
@@ -74,37 +67,34 @@ def timed(what, action):
         print(f"     {what}: {time.monotonic() - started:.1f} s", flush=True)
 
 
-# --- jobs --------------------------------------------------------------------
-
-MODES = ["batch_copy_to_resource_store", "batch_copy_to_resource_store_from_multiple_directories",
-         "batch_copy_from_resource_store", "extract_from_zip", "extract_from_zip_to_resource_store"]
-INTO_STORE = {MODES[0], MODES[1], MODES[4]}
-
-
 class Sources:
-    """Items (uuid, name, bytes) on the local disk: in/NAME, dirs/N/NAME, archive.zip."""
+    """Items (uuid, name, random bytes) of the given names and sizes, on the
+    local disk as in/NAME, dirs/N/NAME and in archive.zip."""
 
-    def __init__(self, directory, items):
-        self.directory, self.items = directory, items
-        self.archive = os.path.join(directory, "archive.zip")
-        os.makedirs(directory, exist_ok=True)
-        with zipfile.ZipFile(self.archive, "w", zipfile.ZIP_DEFLATED) as archive:
-            for n, (_, name, data) in enumerate(items):
-                write(os.path.join(directory, "in", name), data)
-                write(os.path.join(directory, "dirs", str(n), name), data)
-                archive.writestr(name, data)
+    def __init__(self, sizes, seed):
+        self.directory, generator = os.path.join(ROOT, f"sources-{seed}"), random.Random(seed)
+        digests = [md5(f"{seed}/{n}".encode()) for n in range(len(sizes))]
+        self.items = [(f"{d[:8]}-{d[8:12]}-4{d[13:16]}-8{d[17:20]}-{d[20:32]}", name, generator.randbytes(size))
+                      for d, (name, size) in zip(digests, sizes)]
+        self.archive = os.path.join(self.directory, "archive.zip")
+        if not os.path.exists(self.archive):  # else made for an earlier kind of mount
+            os.makedirs(self.directory, exist_ok=True)
+            with zipfile.ZipFile(self.archive, "w", zipfile.ZIP_DEFLATED) as archive:
+                for n, (_, name, data) in enumerate(self.items):
+                    write(os.path.join(self.directory, "in", name), data)
+                    write(os.path.join(self.directory, "dirs", str(n), name), data)
+                    archive.writestr(name, data)
 
     def job(self, mode, store, out, order=None):
-        lines = {MODES[0]: [("input_base_dir_path", os.path.join(self.directory, "in"))],
-                 MODES[2]: [("output_base_dir_path", out)], MODES[3]: [("zip_file_path", self.archive),
-                                                                       ("output_base_dir_path", out)],
-                 MODES[4]: [("zip_file_path", self.archive)]}.get(mode, [])
+        inputs, archive, output = ("input_base_dir_path", os.path.join(self.directory, "in")), \
+            ("zip_file_path", self.archive), ("output_base_dir_path", out)
+        lines = [[inputs], [], [output], [archive, output], [archive]][MODES.index(mode)]
         for n in order or range(len(self.items)):
             uuid, name, _ = self.items[n]
-            lines.append({MODES[0]: ("file", uuid, name, store, "1"),
-                          MODES[1]: ("file", uuid, os.path.join(self.directory, "dirs", str(n)), name, store, "1"),
-                          MODES[2]: ("file", uuid, name, store, "1"), MODES[3]: ("file", uuid, name, name),
-                          MODES[4]: ("file", uuid, name, name, store, "1")}[mode])
+            lines.append([("file", uuid, name, store, "1"),
+                          ("file", uuid, os.path.join(self.directory, "dirs", str(n)), name, store, "1"),
+                          ("file", uuid, name, store, "1"), ("file", uuid, name, name),
+                          ("file", uuid, name, name, store, "1")][MODES.index(mode)])
         return lines
 
 
@@ -113,7 +103,7 @@ def stored(store, uuid):
 
 
 def destination(mode, item, store, out):
-    return stored(store, item[0]) if mode in INTO_STORE else os.path.join(out, item[1])
+    return os.path.join(out, item[1]) if mode in MODES[2:4] else stored(store, item[0])
 
 
 def run_job(name, mode, lines, prefix=(), wait=True):
@@ -125,106 +115,82 @@ def run_job(name, mode, lines, prefix=(), wait=True):
     return process if wait is False else jobs.outcome(process)
 
 
-def items_of(sizes, seed):
-    generator = random.Random(seed)
-    items = []
-    for n, (name, size) in enumerate(sizes):
-        digest = md5(f"{seed}/{n}".encode())
-        uuid = f"{digest[:8]}-{digest[8:12]}-4{digest[13:16]}-8{digest[17:20]}-{digest[20:32]}"
-        items.append((uuid, name, generator.randbytes(size)))
-    return items
-
-
-# --- the cases: each takes a Store (below) -------------------------------------
+# --- the cases: each takes a Store (below) and returns its problems -------------
 
 def writing_modes(store):
     """Every writing mode: the same results and files as on a local disk."""
-    items = items_of([("empty", 0), ("one", 1), ("page", 4096), ("sub/mid", (1 << 20) + 3),
-                      ("sub/deep/big", (3 << 20) + 1)], seed=1)
-    sources = Sources(os.path.join(ROOT, "modes-src"), items)
+    sources = Sources([("empty", 0), ("one", 1), ("page", 4096), ("sub/mid", (1 << 20) + 3),
+                       ("sub/deep/big", (3 << 20) + 1)], seed=1)
     problems = []
     for mode in MODES:
         results = {}
         for place, top in (("local", os.path.join(ROOT, "local-modes")), ("shared", store.mounts[0])):
             base = os.path.join(top, "modes", store.kind, mode)
             target, out = os.path.join(base, "store"), os.path.join(base, "out")
-            if mode == MODES[2]:
-                for uuid, _, data in items:
-                    write(stored(target, uuid), data)
-            existing = destination(mode, items[2], target, out)
+            for uuid, _, data in sources.items * (mode == MODES[2]):
+                write(stored(target, uuid), data)
+            existing = destination(mode, sources.items[2], target, out)
             write(existing, b"stored before")
             os.utime(existing, (1e9, 1e9))
             code, out_text, err = run_job(f"modes-{store.kind}-{place}-{mode}", mode, sources.job(mode, target, out))
             results[place] = (code, out_text, tree(base))
-            if os.stat(existing).st_mtime != 1e9 or read(existing) != b"stored before":
-                problems.append(f"{mode}: {place}: the existing file was changed")
-            if code != 0:
-                problems.append(f"{mode}: {place}: exit code {code}: {err.strip()}")
+            if os.stat(existing).st_mtime != 1e9 or read(existing) != b"stored before" or code != 0:
+                problems.append(f"{mode}: {place}: exit code {code}, the existing file changed? {err.strip()}")
         if results["local"] != results["shared"]:
             differing = set(results["local"][2].items()) ^ set(results["shared"][2].items())
             problems.append(f"{mode}: results or files differ from the local run's: {sorted(p for p, _ in differing)}")
-    return problems + [f"temporary file left: {p}" for p in temporaries(store.mounts[0], *store.behind)]
+    return problems + temporaries(store.mounts[0], *store.behind)
 
 
 def many_processes(store, processes=16, count=200):
     """16 processes through both mounts storing and extracting the same 200
     uuids: one whole file each, every digest right, no temporary left."""
-    items = items_of([(f"f{n:03d}", (n * 997) % 24000) for n in range(count)], seed=2)
-    sources = Sources(os.path.join(ROOT, f"many-src-{store.kind}"), items)
+    sources = Sources([(f"f{n:03d}", (n * 997) % 24000) for n in range(count)], seed=2)
     running = []
     for k in range(processes):
-        order = list(range(count))
+        order, mode = list(range(count)), MODES[0] if k % 4 < 2 else MODES[4]
         random.Random(k).shuffle(order)
-        mode = MODES[0] if k % 4 < 2 else MODES[4]
-        target = os.path.join(store.mounts[k % len(store.mounts)], "many")
+        target = os.path.join(store.mounts[k % 2], "many")
         running.append(run_job(f"many-{store.kind}-{k}", mode, sources.job(mode, target, None, order), wait=False))
-    problems = []
-    expected = {os.path.relpath(stored("", uuid)): data for uuid, _, data in items}
+    problems, expected = [], {stored("", uuid): data for uuid, _, data in sources.items}
     for k, process in enumerate(running):
         code, out, err = jobs.outcome(process)
-        if code != 0:
-            problems.append(f"process {k}: exit code {code}: {err.strip()[:200]}")
+        problems += [f"process {k}: exit code {code}: {err.strip()[:200]}"] if code else []
         for line in out.splitlines():
-            _, uuid, size, digest = line.split("\t")
-            data = expected.get(os.path.relpath(stored("", uuid)))
-            if data is None or (int(size), digest) != (len(data), md5(data)):
+            data = expected.get(stored("", line.split("\t")[1]))
+            if data is None or line.split("\t")[2:] != [str(len(data)), md5(data)]:
                 problems.append(f"process {k} reported {line!r}, not what is stored")
     for root in [os.path.join(r, "many") for r in store.mounts[:1] + store.behind]:
         found = tree(root)
         wrong = sorted(p for p in set(found) | set(expected) if found.get(p) != expected.get(p))
         problems += [f"{root}: {len(wrong)} files missing, extra or not whole: {wrong[:3]}"] if wrong else []
-    return problems + [f"temporary file left: {p}" for p in temporaries(store.mounts[0], *store.behind)]
+    return problems + temporaries(store.mounts[0], *store.behind)
 
 
 def out_of_space(store):
     """Every writing mode into a full store: the record fails with the
     system's text, nothing of it is published, exit 2, no temporary left."""
-    items = items_of([("a", 4096), ("b", 40 << 20), ("c", 4096)], seed=3)
-    sources = Sources(os.path.join(ROOT, "full-src"), items)
-    local_store = os.path.join(ROOT, "full-local-store")
+    sources = Sources([("a", 4096), ("b", 40 << 20), ("c", 4096)], seed=3)
+    local_store, items, problems = os.path.join(ROOT, "full-local-store"), sources.items, []
     for uuid, _, data in items:
         write(stored(local_store, uuid), data)
-    problems = []
     for mode in MODES:
         base = os.path.join(store.full, mode)
-        target = local_store if mode == MODES[2] else os.path.join(base, "store")
-        out = os.path.join(base, "out")
+        target, out = local_store if mode == MODES[2] else os.path.join(base, "store"), os.path.join(base, "out")
         code, out_text, err = run_job(f"full-{store.kind}-{mode}", mode, sources.job(mode, target, out))
-        problems += [] if code == 2 else [f"{mode}: exit code {code}"]
         # The first record is copied beside the second, so the full disk may
         # fail it too: then it is neither reported nor published.
         first_failed = destination(mode, items[0], target, out) in err
-        if out_text not in ("", f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" * (mode != MODES[2])):
-            problems.append(f"{mode}: result lines {out_text!r}")
+        if code != 2 or out_text not in ("", f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" * (mode != MODES[2])):
+            problems.append(f"{mode}: exit code {code}, result lines {out_text!r}")
         if not any(text in err for text in store.full_texts):
             problems.append(f"{mode}: no system text of a full disk in {err!r}")
         for item, whole in zip(items, (not first_failed, False, False)):
             path = destination(mode, item, target, out)
             if os.path.exists(path) != whole or (whole and read(path) != item[2]):
                 problems.append(f"{mode}: {item[1]}: {'missing or not whole' if whole else 'published'}")
-        problems += [f"{mode}: temporary file left: {p}" for p in temporaries(base, *store.full_behind)]
-        shutil.rmtree(os.path.join(base, "store") if mode != MODES[2] else out, ignore_errors=True)
-        shutil.rmtree(out, ignore_errors=True)
+        problems += temporaries(base, *store.full_behind)
+        shutil.rmtree(base, ignore_errors=True)
     return problems
 
 
@@ -232,12 +198,10 @@ def server_stops(store, files=24, size=2 << 20):
     """The server stops answering mid-job: the caller is answered (exit 2 and a
     message) within the stall time, nothing partial has a final name; once the
     server is back, a rerun completes the job and leaves no temporary."""
-    items = items_of([(f"g{n:02d}", size) for n in range(files)], seed=4)
-    sources = Sources(os.path.join(ROOT, f"stop-src-{store.kind}"), items)
+    sources = Sources([(f"g{n:02d}", size) for n in range(files)], seed=4)
     target = os.path.join(store.mounts[1], "stops")
     lines = sources.job(MODES[0], target, None)
-    process = run_job(f"stop-{store.kind}", MODES[0], lines, wait=False)
-    deadline = time.monotonic() + 60
+    process, deadline = run_job(f"stop-{store.kind}", MODES[0], lines, wait=False), time.monotonic() + 60
     while not temporaries(target) and process.poll() is None and time.monotonic() < deadline:
         time.sleep(0.02)
     stopped = time.monotonic()
@@ -245,83 +209,61 @@ def server_stops(store, files=24, size=2 << 20):
     code, out, err = jobs.outcome(process)
     took = time.monotonic() - stopped
     print(f"     answered {took:.1f} s after the stop: exit {code}: {err.strip().splitlines()[:1]}")
-    problems = [] if code == 2 and err.strip() else [f"exit code {code} with {err!r}"]
-    problems += [] if took < STALL + 5 else [f"answered {took:.0f} s after the server stopped"]
-    timed("server back", lambda: (store.restart(), servers.wait_for(lambda: answers(target), "the mount to answer", 60)))
+    problems = [] if code == 2 and err.strip() and took < STALL + 5 else [f"exit code {code} after {took:.0f} s: {err}"]
+    timed("server back", lambda: (store.restart(), servers.wait_for(lambda: os.path.isdir(target), "the mount", 60)))
     reported = {line.split("\t")[1] for line in out.splitlines()}
-    for uuid, _, data in items:
+    for uuid, _, data in sources.items:
         path = stored(target, uuid)
         if (os.path.exists(path) and read(path) != data) or (uuid in reported and not os.path.exists(path)):
             problems.append(f"{uuid}: not whole under its final name, or reported and missing")
-    wait_for_worker(err)
+    servers.wait_for(lambda: worker_gone(err), "the worker given up to end", 60)
     code, out, err = run_job(f"stop-{store.kind}-again", MODES[0], lines)
     if (code, len(out.splitlines())) != (0, files):
         problems.append(f"rerun: exit code {code}, {len(out.splitlines())} lines: {err.strip()[:300]}")
-    return problems + [f"temporary file left: {p}" for p in temporaries(target)]
+    return problems + temporaries(target)
 
 
-def answers(directory):
-    try:
-        return os.listdir(directory) is not None
-    except OSError:
-        return False
-
-
-def wait_for_worker(err, seconds=60):
+def worker_gone(err):
     """A run given up names its worker, which ends once the file system lets
     its call go; until then its temporary files are a live process's."""
-    words = err.split("worker process ")
-    task = f"/proc/{words[1].split()[0]}/task" if len(words) > 1 else None
-    deadline = time.monotonic() + seconds
-    while task and time.monotonic() < deadline and any(
-            open(f"{t}/stat").read().rsplit(")", 1)[-1].split()[0] != "Z" for t in glob.glob(task + "/*")):
-        time.sleep(0.1)
+    pid = err.split("worker process ")[1].split()[0] if "worker process " in err else None
+    return not pid or all(open(t).read().rsplit(")", 1)[-1].split()[0] == "Z" for t in glob.glob(f"/proc/{pid}/task/*/stat"))
 
 
 def publication_road(store):
     """Traces a small job into the store: the calls that publish a file."""
-    items = items_of([("p1", 5000), ("p2", 9000)], seed=5)
-    sources = Sources(os.path.join(ROOT, f"road-src-{store.kind}"), items)
-    target = os.path.join(store.mounts[0], "road")
+    sources, target = Sources([("p1", 5000), ("p2", 9000)], seed=5), os.path.join(store.mounts[0], "road")
     trace = os.path.join(ROOT, f"trace-{store.kind}")
-    code, _, err = run_job(f"road-{store.kind}", MODES[0], sources.job(MODES[0], target, None),
-                           prefix=("strace", "-ff", "-ttt", "-o", trace, "-e",
-                                   "trace=openat,link,linkat,renameat2,fdatasync,fsync"))
+    code, _, err = run_job(f"road-{store.kind}", MODES[0], sources.job(MODES[0], target, None), prefix=(
+        "strace", "-ff", "-ttt", "-o", trace, "-e", "trace=openat,link,linkat,renameat2,fdatasync,fsync"))
     steps = []
     # One file per thread, merged by the time of each call.
     for _, call in sorted(line.split(None, 1) for thread in glob.glob(trace + ".*") for line in open(thread)):
         word, result = call.split("(")[0], call.rsplit("= ", 1)[-1].split(" (")[0].strip()
-        if target not in call and word not in ("fdatasync", "fsync"):
-            continue
         failed = f" ({result.split()[1]})" if result.startswith("-1") else ""
-        if "O_TMPFILE" in call:
+        if word in ("fdatasync", "fsync") or target not in call:
+            steps += [word] if word in ("fdatasync", "fsync") else []
+        elif "O_TMPFILE" in call:
             steps.append("no unnamed file" + failed if failed else "unnamed file")
         elif word in ("link", "linkat", "renameat2") or (word == "openat" and "O_EXCL" in call and TEMPORARY not in call):
             what = {"link": "link", "linkat": "linkat", "renameat2": "rename without replacing"}.get(word, "exclusive create and copy")
             steps.append(("no " + what + failed) if failed else what)
-        elif word in ("fdatasync", "fsync"):
-            steps.append(word)
     road = list(dict.fromkeys(steps))  # each step once, in order
-    problems = [] if code == 0 else [f"exit code {code}: {err.strip()}"]
-    return problems + ([] if road == store.road else [f"took {' -> '.join(road)}"])
+    return ([] if code == 0 else [f"exit code {code}: {err.strip()}"]) + ([] if road == store.road else [f"took {road}"])
 
 
 CASES = [("every writing mode as on a local disk", writing_modes), ("16 processes, 2 mounts, 200 uuids", many_processes),
          ("out of space", out_of_space), ("server stops mid-job", server_stops), ("publication road", publication_road)]
 
 
-# --- the mounts: each gives a Store -------------------------------------------
+# --- the kinds of mount: each starts its servers and gives a Store ---------------
 
-class Store:
+def Store(kind, mounts, behind, full, full_behind, stop, restart, road, full_texts=("No space left on device",
+                                                                                  "Disk quota exceeded")):
     """Two mounts of one store, the server's directories behind them (where
-    readable), a directory on a mount that runs out of space, how to stop and
-    restart the server, the road of publication the mount takes, and what
-    the client says of a full disk."""
-
-    def __init__(self, kind, mounts, behind, full, full_behind, stop, restart, road,
-                 full_texts=("No space left on device", "Disk quota exceeded")):
-        self.kind, self.mounts, self.behind, self.full, self.full_behind = kind, mounts, behind, full, full_behind
-        self.stop, self.restart, self.road, self.full_texts = stop, restart, road, full_texts
+    readable), a directory that runs out of space, how to stop and restart the
+    server, the road of publication the mount takes, the client's words for a full disk."""
+    return types.SimpleNamespace(**locals())
 
 
 NAMED = ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"]
@@ -329,39 +271,35 @@ NAMED = ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"]
 
 def local_store(registry):
     store = registry.directory("store")
-    full = registry.small_file_system("full", 24)
-    return Store("local disk", [store, store], [], full, [], None, None, ["unnamed file", "fdatasync", "linkat", "fsync"])
+    return Store("local disk", [store, store], [], registry.small_file_system("full", 24), [], None, None,
+                 ["unnamed file", "fdatasync", "linkat", "fsync"])
 
 
 def gluster_store(registry):
     gluster = servers.Gluster(registry)
-    bricks = [registry.directory("bricks", "1"), registry.directory("bricks", "2")]
+    bricks, full = [registry.directory("bricks", n) for n in "12"], [registry.small_file_system(f"full-{n}", 24) for n in "12"]
     # A server that stops answering is given up after 5 s (42 by default).
-    timeouts = [("network.ping-timeout", 5), ("network.frame-timeout", 30)]
-    volume = gluster.volume("rzstore", bricks, timeouts)
-    mounts = [gluster.mount(volume, registry.directory(f"mount-{n}")) for n in (1, 2)]
-    full = [registry.small_file_system(f"full-brick-{n}", 24) for n in (1, 2)]
-    full_mount = gluster.mount(gluster.volume("rzfull", full, timeouts), registry.directory("mount-full"))
-    signal_bricks = lambda number: [os.kill(pid, number) for pid in gluster.brick_pids(volume)]  # noqa: E731
-    return Store("GlusterFS", mounts, bricks, full_mount, full, lambda: signal_bricks(signal.SIGSTOP),
+    volumes = [gluster.volume(name, dirs, [("network.ping-timeout", 5), ("network.frame-timeout", 30)])
+               for name, dirs in (("rzstore", bricks), ("rzfull", full))]
+    mounts = [gluster.mount(volumes[n > 2], registry.directory(f"mount-{n}")) for n in (1, 2, 3)]
+    signal_bricks = lambda number: [os.kill(pid, number) for pid in gluster.brick_pids(volumes[0])]  # noqa: E731
+    return Store("GlusterFS", mounts[:2], bricks, mounts[2], full, lambda: signal_bricks(signal.SIGSTOP),
                  lambda: signal_bricks(signal.SIGCONT), NAMED)
 
 
 def smb_store(registry):
-    share, full = registry.directory("share"), registry.small_file_system("full-share", 24)
-    shares = {"store": share, "full": full}
+    shares = {"store": registry.directory("share"), "full": registry.small_file_system("full-share", 24)}
     samba = [servers.Samba(registry, shares)]
     mounts = [samba[0].mount(registry.directory(f"mount-{n}"), "store") for n in (1, 2)]
-    restart = lambda: samba.append(servers.Samba(registry, shares))  # noqa: E731
-    return Store("SMB (smbnetfs)", mounts, [share], os.path.join(os.path.dirname(mounts[0]), "full"), [full],
-                 lambda: samba[-1].stop(), restart, ["no unnamed file (EOPNOTSUPP)", "fdatasync", "no link (EPERM)",
-                                                     "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"])
+    return Store("SMB (smbnetfs)", mounts, [shares["store"]], os.path.join(os.path.dirname(mounts[0]), "full"),
+                 [shares["full"]], lambda: samba[-1].stop(), lambda: samba.append(servers.Samba(registry, shares)),
+                 NAMED[:2] + ["no link (EPERM)", "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"])
 
 
 def ceph_store(registry):
     ceph = servers.Ceph(registry)
     mounts = [ceph.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
-    full = ceph.pool_directory(mounts[0], "full", "rz_full", 24 << 20)
+    full = ceph.pool_directory(os.path.join(mounts[0], "full"), "rz_full", 24 << 20)
     # A pool over its quota refuses writes only once the monitor has seen
     # it full: filled first, then the job finds it full.
     try:
@@ -378,43 +316,38 @@ def nfs_store(registry):
     mounts = [nfs.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
     # gvfs answers every failure of the server with EIO, a full disk too.
     return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], nfs.stop, nfs.start,
-                 ["no unnamed file (EOPNOTSUPP)", "fdatasync", "no link (EPERM)", "rename without replacing", "fsync"],
-                 ("Input/output error",))
+                 NAMED[:2] + ["no link (EPERM)", "rename without replacing", "fsync"], ("Input/output error",))
 
 
-KINDS = [("local", local_store, ()), ("GlusterFS", gluster_store, ("glusterfs-server", "glusterfs-client")),
-         ("SMB", smb_store, ("samba", "smbnetfs")), ("CephFS", ceph_store, ("ceph-mon", "ceph-fuse")),
-         ("NFS", nfs_store, ("nfs-ganesha-vfs", "rpcbind", "gvfs-fuse", "gvfs-backends"))]
+KINDS = {"local": local_store, "GlusterFS": gluster_store, "SMB": smb_store, "CephFS": ceph_store, "NFS": nfs_store}
+
+
+def rows(kind, setup):
+    """Starts the kind's servers, runs every case on them, stops them."""
+    home = os.path.join(ROOT, kind)
+    try:
+        store = timed(f"{kind}: started", lambda: setup(servers.Registry(home)))
+        for name, case in CASES:
+            if case is server_stops and store.stop is None:
+                tally["skipped"] += 1
+                print(f"skip {kind}: {name}: no server to stop", flush=True)
+                continue
+            try:
+                problems = case(store)
+            except Exception as error:  # a broken row fails alone
+                problems = [f"{type(error).__name__}: {error}"]
+            tally["failed" if problems else "passed"] += 1
+            print(f"{'FAIL' if problems else 'ok  '} {kind}: {name}" + "".join(f"\n       {p}" for p in problems[:8]))
+    except servers.Unavailable as reason:
+        tally["skipped"] += len(CASES)
+        print(f"skip {kind}: every case: {reason}", flush=True)
+    finally:
+        timed(f"{kind}: stopped", lambda: servers.cleanup(home))
 
 
 def main():
-    for kind, setup, packages in KINDS:
-        if sys.argv[3:] and kind not in sys.argv[3:]:
-            continue
-        home = os.path.join(ROOT, kind)
-        try:
-            missing = [p for p in packages if servers.run("dpkg-query", "-W", "-f=${Status}", p, check=False) != "install ok installed"]
-            if missing:
-                raise servers.Unavailable(f"{kind} skipped: not installed: {' '.join(missing)}")
-            store = timed(f"{kind}: started", lambda: setup(servers.Registry(home)))
-        except servers.Unavailable as reason:
-            tally["skipped"] += len(CASES)
-            print(f"skip {reason}", flush=True)
-            timed(f"{kind}: stopped", lambda: servers.cleanup(home))
-            continue
-        try:
-            for name, case in CASES:
-                if case is server_stops and store.stop is None:
-                    tally["skipped"] += 1
-                    print(f"skip {kind}: {name}: no server to stop", flush=True)
-                    continue
-                try:
-                    problems = case(store)
-                except Exception as error:  # a broken row fails alone
-                    problems = [f"{type(error).__name__}: {error}"]
-                report(f"{store.kind}: {name}", problems)
-        finally:
-            timed(f"{kind}: stopped", lambda: servers.cleanup(home))
+    for kind in sys.argv[3:] or KINDS:
+        rows(kind, KINDS[kind])
     print(f"shared: {tally['passed']} passed, {tally['failed']} failed, {tally['skipped']} skipped")
     return 1 if tally["failed"] else 0
 
