@@ -42,6 +42,18 @@ def wait_for(condition, what, seconds=20):
         time.sleep(0.1)
 
 
+def write_text(path, text):
+    with open(path, "w") as file:
+        file.write(text)
+    return path
+
+
+def stop(process):
+    """Stops a server started by Registry.spawn, with every process it started."""
+    os.killpg(process.pid, signal.SIGKILL)
+    process.wait()
+
+
 def mounted(path):
     with open("/proc/self/mounts") as mounts:
         return any(line.split()[1] == path for line in mounts)
@@ -56,7 +68,7 @@ class Registry:
 
     def note(self, kind, value):
         with open(os.path.join(self.root, "started"), "a") as record:
-            record.write(f"{kind} {value}\n")
+            print(kind, value, file=record)
 
     def spawn(self, command, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
         """A server in the foreground, as the leader of its own process group:
@@ -74,8 +86,7 @@ class Registry:
     def small_file_system(self, name, mebibytes):
         """An ext4 image of that size, loop-mounted: a disk that runs full."""
         image, path = os.path.join(self.root, name + ".img"), self.directory(name)
-        with open(image, "wb") as file:
-            file.truncate(mebibytes << 20)
+        run("truncate", "-s", f"{mebibytes}M", image)
         run("mkfs.ext4", "-q", "-m", "0", image)
         device = run("losetup", "--find", "--show", image).strip()
         self.note("loop", device)
@@ -97,19 +108,14 @@ class Gluster:
         if not socket.gethostbyname(self.host).startswith("127."):
             raise Unavailable(f"GlusterFS skipped: the host name {self.host} does not resolve to loopback")
         self.home = registry.directory("gluster")
-        self.socket = os.path.join(self.home, "glusterd.socket")
-        volfile = os.path.join(self.home, "glusterd.vol")
-        work = registry.directory("gluster", "work")
+        self.socket, work = os.path.join(self.home, "glusterd.socket"), registry.directory("gluster", "work")
         run("cp", "-r", "/var/lib/glusterd/groups", "/var/lib/glusterd/hooks", work)
-        with open(volfile, "w") as file:
-            file.write("volume management\n  type mgmt/glusterd\n"
-                       f"  option working-directory {work}\n"
-                       f"  option run-directory {registry.directory('gluster', 'run')}\n"
-                       f"  option glusterd-sockfile {self.socket}\n"
-                       "  option transport-type socket\n  option transport.address-family inet\n"
-                       "  option transport.socket.bind-address 127.0.0.1\n"
-                       "  option transport.socket.listen-port 24007\n  option ping-timeout 0\n"
-                       "  option event-threads 1\nend-volume\n")
+        options = {"working-directory": work, "run-directory": registry.directory("gluster", "run"),
+                   "glusterd-sockfile": self.socket, "transport-type": "socket", "transport.address-family": "inet",
+                   "transport.socket.bind-address": "127.0.0.1", "transport.socket.listen-port": 24007,
+                   "ping-timeout": 0, "event-threads": 1}
+        volfile = write_text(os.path.join(self.home, "glusterd.vol"), "volume management\n  type mgmt/glusterd\n" +
+                             "".join(f"  option {k} {v}\n" for k, v in options.items()) + "end-volume\n")
         pidfile = os.path.join(self.home, "glusterd.pid")
         run("glusterd", "-f", volfile, "-p", pidfile, "-l", os.path.join(self.home, "glusterd.log"))
         wait_for(lambda: os.path.exists(pidfile) and os.path.exists(self.socket), "glusterd start")
@@ -130,10 +136,7 @@ class Gluster:
         return name
 
     def brick_pids(self, name):
-        pids = []
-        for pidfile in sorted(glob.glob(os.path.join(self.home, "run", "vols", name, "*.pid"))):
-            pids.append(int(open(pidfile).read().strip()))
-        return pids
+        return [int(open(f).read()) for f in sorted(glob.glob(os.path.join(self.home, "run", "vols", name, "*.pid")))]
 
     def mount(self, name, path):
         os.makedirs(path, exist_ok=True)
@@ -150,7 +153,6 @@ class Samba:
         if port_taken(445):
             raise Unavailable("SMB skipped: port 445 is taken (another SMB server runs here)")
         home = registry.directory("samba")
-        config = os.path.join(home, "smb.conf")
         settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": "445",
                     "disable netbios": "yes", "server role": "standalone server",
                     "map to guest": "Bad User", "guest account": "root", "load printers": "no",
@@ -158,10 +160,10 @@ class Samba:
                     "log file": os.path.join(home, "smbd.log")}
         for key in ("private", "lock", "state", "cache", "pid"):
             settings[key + " dir" if key == "private" else key + " directory"] = registry.directory("samba", key)
-        with open(config, "w") as file:
-            file.write("[global]\n" + "".join(f"  {k} = {v}\n" for k, v in settings.items()))
-            for share, path in shares.items():
-                file.write(f"[{share}]\n  path = {path}\n  read only = no\n  guest ok = yes\n  force user = root\n")
+        config = write_text(os.path.join(home, "smb.conf"), "[global]\n" + "".join(
+            f"  {k} = {v}\n" for k, v in settings.items()) + "".join(
+            f"[{share}]\n  path = {path}\n  read only = no\n  guest ok = yes\n  force user = root\n"
+            for share, path in shares.items()))
         # smbd ends when its standard input does, so that is a pipe kept open.
         self.process = registry.spawn(["smbd", "-F", "--no-process-group", "-s", config], stdin=subprocess.PIPE)
         wait_for(lambda: port_taken(445) or self.process.poll() is not None, "smbd start")
@@ -170,15 +172,8 @@ class Samba:
         # smbnetfs reads its settings (and libsmbclient's) from $HOME/.smb.
         self.client_home = registry.directory("samba", "client")
         smb = registry.directory("samba", "client", ".smb")
-        with open(os.path.join(smb, "smb.conf"), "w") as file:
-            file.write("[global]\n  client min protocol = SMB2\n")
-        with open(os.path.join(smb, "smbnetfs.conf"), "w") as file:
-            file.write('auth "guest" ""\nhost 127.0.0.1 visible=true\n')
-        os.chmod(os.path.join(smb, "smbnetfs.conf"), 0o600)
-
-    def stop(self):
-        os.killpg(self.process.pid, signal.SIGKILL)
-        self.process.wait()
+        write_text(os.path.join(smb, "smb.conf"), "[global]\n  client min protocol = SMB2\n")
+        os.chmod(write_text(os.path.join(smb, "smbnetfs.conf"), 'auth "guest" ""\nhost 127.0.0.1 visible=true\n'), 0o600)
 
     def mount(self, path, share):
         """Mounts the server's shares at `path`; returns the share's directory."""
@@ -215,19 +210,17 @@ class Ceph:
         # A second mount starts only with a pid file and socket of its own.
         client = [f"{what} = {home}/{where}.$pid.{end}" for what, where, end in (
             ("pid file", "run/$name", "pid"), ("admin socket", "run/$name", "asok"), ("log file", "log/$name", "log"))]
-        with open(self.config, "w") as file:
-            file.write("[global]\n" + "\n".join(settings) + "\n[client]\n" + "\n".join(client) + "\n")
-        for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a"):
-            registry.directory("ceph", *part.split("/"))
+        write_text(self.config, "[global]\n" + "\n".join(settings) + "\n[client]\n" + "\n".join(client) + "\n")
+        [registry.directory("ceph", *part.split("/")) for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a")]
         registry.note("pidfiles", os.path.join(home, "run"))
         run("monmaptool", "--create", "--fsid", fsid, "--addv", "a", address, os.path.join(home, "monmap"))
         run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", os.path.join(home, "monmap"))
-        self.start("mon.a")
-        self.start("mgr.x")
+        for daemon in ("mon.a", "mgr.x"):
+            self.start(daemon)
         self.cli("osd", "new", fsid)  # the object store daemon's own id
         run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", fsid, timeout=120)
-        self.start("osd.0")
-        self.start("mds.a")
+        for daemon in ("osd.0", "mds.a"):
+            self.start(daemon)
         for pool in ("rz_meta", "rz_data", "rz_full"):
             self.cli("osd", "pool", "create", pool, "8")
         self.cli("fs", "new", "rzfs", "rz_meta", "rz_data", "--force")
@@ -271,12 +264,10 @@ class Nfs:
         run("ip", "-n", namespace, "link", "set", "lo", "up")
         self.enter = ["nsenter", f"--net=/run/netns/{namespace}"]
         self.spawn("rpcbind", "-w", "-f")
-        self.config = os.path.join(self.home, "ganesha.conf")
-        with open(self.config, "w") as file:
-            file.write("NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n")
-            file.writelines(f"EXPORT {{ Export_Id = {n}; Path = {path}; Pseudo = {path}; Access_Type = RW; Protocols = 3;"
-                            " Squash = No_Root_Squash; Transports = TCP; SecType = sys; FSAL { Name = VFS; } }\n"
-                            for n, path in enumerate(exports, 1))
+        self.config = write_text(os.path.join(self.home, "ganesha.conf"), "".join(
+            ["NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n"] +
+            [f"EXPORT {{ Export_Id = {n}; Path = {path}; Pseudo = {path}; Access_Type = RW; Protocols = 3; Squash = "
+             "No_Root_Squash; Transports = TCP; SecType = sys; FSAL { Name = VFS; } }\n" for n, path in enumerate(exports, 1)]))
         self.start()
 
     def spawn(self, *command, env=None, stdout=subprocess.DEVNULL):
@@ -291,8 +282,7 @@ class Nfs:
             raise Unavailable(f"NFS skipped: ganesha.nfsd ended at start, see {self.home}/ganesha.log")
 
     def stop(self):
-        os.killpg(self.server.pid, signal.SIGKILL)
-        self.server.wait()
+        stop(self.server)
 
     def mount(self, path):
         """Mounts every export at `path`; returns their directories there."""
@@ -343,13 +333,12 @@ def cleanup(root):
             pids = [int(value)] if kind in ("pid", "group") else []
             if kind == "pidfiles":  # the bricks and healing daemons glusterd started
                 pids = [int(open(f).read().strip() or 0) for f in glob.glob(value + "/**/*.pid", recursive=True)]
-            for pid in (pid for pid in pids if pid > 0):
+            for pid, number in ((pid, number) for pid in pids if pid > 0 for number in (signal.SIGCONT, signal.SIGKILL)):
                 remove_own_socket(pid)
-                for signal_number in (signal.SIGCONT, signal.SIGKILL):
-                    try:
-                        os.killpg(pid, signal_number) if kind == "group" else os.kill(pid, signal_number)
-                    except (ProcessLookupError, PermissionError):
-                        pass
+                try:
+                    os.killpg(pid, number) if kind == "group" else os.kill(pid, number)
+                except (ProcessLookupError, PermissionError):
+                    pass
         time.sleep(0.5)
     for kind, value in entries:
         if kind == "loop":

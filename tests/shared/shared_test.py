@@ -9,6 +9,7 @@ Usage (from run.sh, which builds and cleans up): shared_test.py PROGRAM ROOT [KI
 import glob
 import hashlib
 import os
+import pathlib
 import random
 import shutil
 import signal
@@ -36,8 +37,7 @@ def md5(data):
 
 
 def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def write(path, data):
@@ -292,7 +292,7 @@ def smb_store(registry):
     samba = [servers.Samba(registry, shares)]
     mounts = [samba[0].mount(registry.directory(f"mount-{n}"), "store") for n in (1, 2)]
     return Store("SMB (smbnetfs)", mounts, [shares["store"]], os.path.join(os.path.dirname(mounts[0]), "full"),
-                 [shares["full"]], lambda: samba[-1].stop(), lambda: samba.append(servers.Samba(registry, shares)),
+                 [shares["full"]], lambda: servers.stop(samba[-1].process), lambda: samba.append(servers.Samba(registry, shares)),
                  NAMED[:2] + ["no link (EPERM)", "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"])
 
 
