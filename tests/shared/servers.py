@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""Servers of a store shared over the network, on loopback, below one scratch root:
-GlusterFS, Samba (through smbnetfs), CephFS (through ceph-fuse), NFS (through gvfs).
-Everything started is recorded in a `started` file below the root (processes,
-mounts, loop devices, network namespaces), so that `servers.py cleanup ROOT` undoes
-it all, also after the process that started it was killed. A server that cannot
-run here raises Unavailable with one line saying why.
-"""
+"""Servers of a store shared over the network, on loopback, below one scratch root.
+What is started is noted in a `started` file below the root first, so that
+`servers.py cleanup ROOT` undoes it all, also after its starter was killed. A server
+that cannot run here raises Unavailable with one line saying why."""
 import glob
 import os
 import signal
@@ -29,9 +26,15 @@ def run(*command, timeout=60, check=True, env=None):
     return result.stdout
 
 
-def port_taken(port):
+def listening(port):
     with socket.socket() as probe:
         return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def refuse_taken(what, *ports):
+    """A server of this kind already listening here: its ports are not ours."""
+    if any(listening(port) for port in ports):
+        raise Unavailable(f"{what} skipped: a port of {ports} is taken (another server runs here)")
 
 
 def wait_for(condition, what, seconds=20):
@@ -55,8 +58,7 @@ def stop(process):
 
 
 def mounted(path):
-    with open("/proc/self/mounts") as mounts:
-        return any(line.split()[1] == path for line in mounts)
+    return any(line.split()[1] == path for line in open("/proc/self/mounts"))
 
 
 class Registry:
@@ -71,12 +73,17 @@ class Registry:
             print(kind, value, file=record)
 
     def spawn(self, command, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
-        """A server in the foreground, as the leader of its own process group:
-        stopping the group stops it with every process it started."""
+        """A server in the foreground, leading a process group that stop() ends whole."""
         process = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.DEVNULL, env=env,
                                    start_new_session=True)
         self.note("group", process.pid)
         return process
+
+    def mount(self, path, *command, env=None):
+        """Runs the command that mounts at `path` (already there), noted first."""
+        self.note("mount", path)
+        run(*command, env=env)
+        return path
 
     def directory(self, *parts):
         path = os.path.join(self.root, *parts)
@@ -90,9 +97,7 @@ class Registry:
         run("mkfs.ext4", "-q", "-m", "0", image)
         device = run("losetup", "--find", "--show", image).strip()
         self.note("loop", device)
-        run("mount", device, path)
-        self.note("mount", path)
-        return path
+        return self.mount(path, "mount", device, path)
 
 
 class Gluster:
@@ -100,8 +105,7 @@ class Gluster:
 
     def __init__(self, registry):
         self.registry = registry
-        if port_taken(24007):
-            raise Unavailable("GlusterFS skipped: port 24007 is taken (another glusterd runs here)")
+        refuse_taken("GlusterFS", 24007)
         # The command line refuses 127.0.0.1 as a brick's host; a name of this
         # machine that resolves to loopback is accepted.
         self.host = socket.gethostname()
@@ -122,12 +126,11 @@ class Gluster:
         self.registry.note("pid", open(pidfile).read().strip())
         self.registry.note("pidfiles", registry.directory("gluster", "run"))
 
-    def cli(self, *args, timeout=60):
-        return run("gluster", f"--glusterd-sock={self.socket}", "--mode=script", *args, timeout=timeout)
+    def cli(self, *args):
+        return run("gluster", f"--glusterd-sock={self.socket}", "--mode=script", *args)
 
     def volume(self, name, bricks, options=()):
-        """A volume replicated over the brick directories, with (key, value)
-        options, started."""
+        """A volume replicated over the brick directories, with (key, value) options, started."""
         self.cli("volume", "create", name, "replica", str(len(bricks)),
                  *[f"{self.host}:{brick}" for brick in bricks], "force")
         for key, value in options:
@@ -135,14 +138,8 @@ class Gluster:
         self.cli("volume", "start", name)
         return name
 
-    def brick_pids(self, name):
-        return [int(open(f).read()) for f in sorted(glob.glob(os.path.join(self.home, "run", "vols", name, "*.pid")))]
-
     def mount(self, name, path):
-        os.makedirs(path, exist_ok=True)
-        run("mount", "-t", "glusterfs", "-o", f"log-file={path}.log", f"127.0.0.1:/{name}", path)
-        self.registry.note("mount", path)
-        return path
+        return self.registry.mount(path, "mount", "-t", "glusterfs", "-o", f"log-file={path}.log", f"127.0.0.1:/{name}", path)
 
 
 class Samba:
@@ -150,13 +147,11 @@ class Samba:
 
     def __init__(self, registry, shares):
         self.registry = registry
-        if port_taken(445):
-            raise Unavailable("SMB skipped: port 445 is taken (another SMB server runs here)")
+        refuse_taken("SMB", 445)
         home = registry.directory("samba")
-        settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": "445",
-                    "disable netbios": "yes", "server role": "standalone server",
-                    "map to guest": "Bad User", "guest account": "root", "load printers": "no",
-                    "printcap name": "/dev/null", "disable spoolss": "yes",
+        settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": "445", "disable netbios": "yes",
+                    "server role": "standalone server", "map to guest": "Bad User", "guest account": "root",
+                    "load printers": "no", "printcap name": "/dev/null", "disable spoolss": "yes",
                     "log file": os.path.join(home, "smbd.log")}
         for key in ("private", "lock", "state", "cache", "pid"):
             settings[key + " dir" if key == "private" else key + " directory"] = registry.directory("samba", key)
@@ -166,7 +161,7 @@ class Samba:
             for share, path in shares.items()))
         # smbd ends when its standard input does, so that is a pipe kept open.
         self.process = registry.spawn(["smbd", "-F", "--no-process-group", "-s", config], stdin=subprocess.PIPE)
-        wait_for(lambda: port_taken(445) or self.process.poll() is not None, "smbd start")
+        wait_for(lambda: self.process.poll() is not None or listening(445), "smbd start")
         if self.process.poll() is not None:
             raise Unavailable(f"SMB skipped: smbd ended at start, see {settings['log file']}")
         # smbnetfs reads its settings (and libsmbclient's) from $HOME/.smb.
@@ -177,11 +172,8 @@ class Samba:
 
     def mount(self, path, share):
         """Mounts the server's shares at `path`; returns the share's directory."""
-        os.makedirs(path, exist_ok=True)
-        environment = dict(os.environ, HOME=self.client_home)
-        run("smbnetfs", path, "-o", f"smb_query_browsers=false,smb_timeout=10000,log_file={path}.log",
-            env=environment, timeout=30)
-        self.registry.note("mount", path)
+        self.registry.mount(path, "smbnetfs", path, "-o", f"smb_query_browsers=false,smb_timeout=10000,log_file={path}.log",
+                            env=dict(os.environ, HOME=self.client_home))
         directory = os.path.join(path, "127.0.0.1", share)
         wait_for(lambda: os.path.isdir(directory), f"the share {share} at {path}")
         return directory
@@ -194,8 +186,7 @@ class Ceph:
 
     def __init__(self, registry, ports=(13300, 16789), memory=1536 << 20):
         self.registry, self.home = registry, registry.directory("ceph")
-        if any(port_taken(port) for port in ports):
-            raise Unavailable(f"CephFS skipped: a port of {ports} is taken (another monitor runs here)")
+        refuse_taken("CephFS", *ports)
         self.config, fsid, home = os.path.join(self.home, "ceph.conf"), "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c", self.home
         address = f"[v2:127.0.0.1:{ports[0]},v1:127.0.0.1:{ports[1]}]"
         settings = [f"fsid = {fsid}", f"mon host = {address}", "public addr = 127.0.0.1", "cluster addr = 127.0.0.1",
@@ -233,28 +224,15 @@ class Ceph:
     def start(self, daemon):
         run(f"ceph-{daemon.split('.')[0]}", "-c", self.config, "-i", daemon.split(".")[1], timeout=120)
 
-    def kill(self, daemon):
-        os.kill(int(open(os.path.join(self.home, "run", daemon + ".pid")).read()), signal.SIGKILL)
-
     def mount(self, path):
-        run("ceph-fuse", "-c", self.config, path)
-        self.registry.note("mount", path)
-        return path
+        return self.registry.mount(path, "ceph-fuse", "-c", self.config, path)
 
-    def pool_directory(self, directory, pool, quota_bytes):
-        """Makes the files of a new directory go to `pool`, which holds at most `quota_bytes`."""
-        os.makedirs(directory)
-        os.setxattr(directory, "ceph.dir.layout.pool", pool.encode())
-        self.cli("osd", "pool", "set-quota", pool, "max_bytes", str(quota_bytes))
-        return directory
 
 
 class Nfs:
-    """nfs-ganesha (VFS back end) exporting directories over NFSv3, with the
-    rpcbind it needs, in a network namespace of their own holding only the
-    loopback. Each mount is a client of its own: gvfs's NFS back end (libnfs)
-    behind gvfsd-fuse, with its own session bus, in that namespace; its FUSE
-    mount is seen by every program."""
+    """nfs-ganesha exporting directories over NFSv3 with the rpcbind it needs, in a network
+    namespace holding only the loopback. Each mount is a client of its own there (gvfs's
+    libnfs back end behind gvfsd-fuse, its own session bus), seen by every program."""
 
     def __init__(self, registry, exports):
         self.registry, self.exports, self.home = registry, exports, registry.directory("nfs")
@@ -281,9 +259,6 @@ class Nfs:
         if self.server.poll() is not None:
             raise Unavailable(f"NFS skipped: ganesha.nfsd ended at start, see {self.home}/ganesha.log")
 
-    def stop(self):
-        stop(self.server)
-
     def mount(self, path):
         """Mounts every export at `path`; returns their directories there."""
         home = self.registry.directory("nfs", os.path.basename(path))
@@ -301,10 +276,7 @@ class Nfs:
 
 def remove_own_socket(pid):
     """glusterd gives its bricks sockets in the system's run directory."""
-    try:
-        arguments = open(f"/proc/{pid}/cmdline").read().split("\0")
-    except OSError:
-        return
+    arguments = open(f"/proc/{pid}/cmdline").read().split("\0") if os.path.exists(f"/proc/{pid}/cmdline") else []
     for flag, value in zip(arguments, arguments[1:]):
         if flag == "-S" and value.startswith("/var/run/gluster/") and value.endswith(".socket"):
             subprocess.call(["rm", "-f", value])
@@ -313,13 +285,10 @@ def remove_own_socket(pid):
 def cleanup(root):
     """Unmounts, stops and detaches what the registries below root name
     (root's own and each server's), newest first."""
-    lines = []
-    names = os.listdir(root) if os.path.isdir(root) else []
-    homes = [root] + [os.path.join(root, name) for name in names if not mounted(os.path.join(root, name))]
-    for started in [os.path.join(home, "started") for home in homes if os.path.exists(os.path.join(home, "started"))]:
-        lines += open(started).read().split("\n")
-    lines.reverse()
-    entries = [line.split(" ", 1) for line in lines if line]
+    homes = [root] + [os.path.join(root, name) for name in (os.listdir(root) if os.path.isdir(root) else [])]
+    lines = [line for home in homes if not mounted(home) and os.path.exists(os.path.join(home, "started"))
+             for line in open(os.path.join(home, "started")).read().split("\n") if line]
+    entries = [line.split(" ", 1) for line in reversed(lines)]
     # Client mounts first (their servers still answer), then the processes,
     # then what the servers held open (a brick's or share's own disk).
     for attempt in ("first", "last"):
@@ -333,18 +302,13 @@ def cleanup(root):
             pids = [int(value)] if kind in ("pid", "group") else []
             if kind == "pidfiles":  # the bricks and healing daemons glusterd started
                 pids = [int(open(f).read().strip() or 0) for f in glob.glob(value + "/**/*.pid", recursive=True)]
-            for pid, number in ((pid, number) for pid in pids if pid > 0 for number in (signal.SIGCONT, signal.SIGKILL)):
+            for pid, name in ((pid, name) for pid in pids if pid > 0 for name in ("CONT", "KILL")):
                 remove_own_socket(pid)
-                try:
-                    os.killpg(pid, number) if kind == "group" else os.kill(pid, number)
-                except (ProcessLookupError, PermissionError):
-                    pass
+                subprocess.call(["kill", f"-{name}", "--", f"-{pid}" if kind == "group" else str(pid)], stderr=subprocess.DEVNULL)
         time.sleep(0.5)
     for kind, value in entries:
-        if kind == "loop":
-            subprocess.call(["losetup", "-d", value], stderr=subprocess.DEVNULL)
-        if kind == "netns":
-            subprocess.call(["ip", "netns", "delete", value], stderr=subprocess.DEVNULL)
+        undo = {"loop": ["losetup", "-d", value], "netns": ["ip", "netns", "delete", value]}.get(kind)
+        subprocess.call(undo, stderr=subprocess.DEVNULL) if undo else None
     subprocess.call(["rm", "-rf", root])
 
 

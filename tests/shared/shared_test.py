@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""The program on a store shared over the network: one table, the same CASES over
-every kind of mount (KINDS), each server on loopback, each store mounted twice (two
-machines). Sources and jobs stay on the local disk; where the server's directory
-can be read behind the mounts, it is read there too, where no cache hides anything.
-
-Usage (from run.sh, which builds and cleans up): shared_test.py PROGRAM ROOT [KIND ...]
-"""
+"""The program on a store shared over the network: the same CASES over every kind of
+mount (KINDS), each server on loopback, each store mounted twice (two machines);
+what the servers hold is also read behind the mounts, where no cache hides anything.
+Run by run.sh (which builds and cleans up): shared_test.py PROGRAM ROOT [KIND ...]"""
 import glob
 import hashlib
 import os
@@ -32,18 +29,13 @@ MODES = ["batch_copy_to_resource_store", "batch_copy_to_resource_store_from_mult
          "batch_copy_from_resource_store", "extract_from_zip", "extract_from_zip_to_resource_store"]
 
 
-def md5(data):
-    return hashlib.md5(data).hexdigest()
-
-
 def read(path):
     return pathlib.Path(path).read_bytes()
 
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as file:
-        file.write(data)
+    pathlib.Path(path).write_bytes(data)
 
 
 def files(*roots):
@@ -68,12 +60,11 @@ def timed(what, action):
 
 
 class Sources:
-    """Items (uuid, name, random bytes) of the given names and sizes, on the
-    local disk as in/NAME, dirs/N/NAME and in archive.zip."""
+    """Items (uuid, name, random bytes) of the names and sizes, as in/NAME, dirs/N/NAME, archive.zip."""
 
     def __init__(self, sizes, seed):
         self.directory, generator = os.path.join(ROOT, f"sources-{seed}"), random.Random(seed)
-        digests = [md5(f"{seed}/{n}".encode()) for n in range(len(sizes))]
+        digests = [hashlib.md5(f"{seed}/{n}".encode()).hexdigest() for n in range(len(sizes))]
         self.items = [(f"{d[:8]}-{d[8:12]}-4{d[13:16]}-8{d[17:20]}-{d[20:32]}", name, generator.randbytes(size))
                       for d, (name, size) in zip(digests, sizes)]
         self.archive = os.path.join(self.directory, "archive.zip")
@@ -107,15 +98,14 @@ def destination(mode, item, store, out):
 
 
 def run_job(name, mode, lines, prefix=(), wait=True):
-    """Runs a job from a local directory; returns (exit code, .out, .err), or
-    the process when not waiting."""
+    """Runs a job from a local directory: (exit code, .out, .err), or the process when not waiting."""
     job = jobs.write_job(os.path.join(ROOT, "jobs", name, "job"), lines)
     env = dict(os.environ, NUV_RAZADEDEZUZEV_STALL_SECONDS=str(STALL))
     process = jobs.start(PROGRAM, mode, job, prefix=("timeout", "-s", "KILL", str(RUN_LIMIT), *prefix), env=env)
     return process if wait is False else jobs.outcome(process)
 
 
-# --- the cases: each takes a Store (below) and returns its problems -------------
+# --- the cases: each takes a Store (below) and returns its problems; then the kinds of mount
 
 def writing_modes(store):
     """Every writing mode: the same results and files as on a local disk."""
@@ -158,7 +148,7 @@ def many_processes(store, processes=16, count=200):
         problems += [f"process {k}: exit code {code}: {err.strip()[:200]}"] if code else []
         for line in out.splitlines():
             data = expected.get(stored("", line.split("\t")[1]))
-            if data is None or line.split("\t")[2:] != [str(len(data)), md5(data)]:
+            if data is None or line.split("\t")[2:] != [str(len(data)), hashlib.md5(data).hexdigest()]:
                 problems.append(f"process {k} reported {line!r}, not what is stored")
     for root in [os.path.join(r, "many") for r in store.mounts[:1] + store.behind]:
         found = tree(root)
@@ -181,7 +171,7 @@ def out_of_space(store):
         # The first record is copied beside the second, so the full disk may
         # fail it too: then it is neither reported nor published.
         first_failed = destination(mode, items[0], target, out) in err
-        if code != 2 or out_text not in ("", f"file\t{items[0][0]}\t4096\t{md5(items[0][2])}\n" * (mode != MODES[2])):
+        if code != 2 or out_text not in ("", f"file\t{items[0][0]}\t4096\t{hashlib.md5(items[0][2]).hexdigest()}\n" * (mode != MODES[2])):
             problems.append(f"{mode}: exit code {code}, result lines {out_text!r}")
         if not any(text in err for text in store.full_texts):
             problems.append(f"{mode}: no system text of a full disk in {err!r}")
@@ -201,9 +191,8 @@ def server_stops(store, files=24, size=2 << 20):
     sources = Sources([(f"g{n:02d}", size) for n in range(files)], seed=4)
     target = os.path.join(store.mounts[1], "stops")
     lines = sources.job(MODES[0], target, None)
-    process, deadline = run_job(f"stop-{store.kind}", MODES[0], lines, wait=False), time.monotonic() + 60
-    while not temporaries(target) and process.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.02)
+    process = run_job(f"stop-{store.kind}", MODES[0], lines, wait=False)
+    servers.wait_for(lambda: temporaries(target) or process.poll() is not None, "a copy under way", 60)
     stopped = time.monotonic()
     timed("server stopped", store.stop)
     code, out, err = jobs.outcome(process)
@@ -224,8 +213,7 @@ def server_stops(store, files=24, size=2 << 20):
 
 
 def worker_gone(err):
-    """A run given up names its worker, which ends once the file system lets
-    its call go; until then its temporary files are a live process's."""
+    """Whether the worker a given-up run names has ended (its temporaries are a live process's till then)."""
     pid = err.split("worker process ")[1].split()[0] if "worker process " in err else None
     return not pid or all(open(t).read().rsplit(")", 1)[-1].split()[0] == "Z" for t in glob.glob(f"/proc/{pid}/task/*/stat"))
 
@@ -237,17 +225,13 @@ def publication_road(store):
     code, _, err = run_job(f"road-{store.kind}", MODES[0], sources.job(MODES[0], target, None), prefix=(
         "strace", "-ff", "-ttt", "-o", trace, "-e", "trace=openat,link,linkat,renameat2,fdatasync,fsync"))
     steps = []
-    # One file per thread, merged by the time of each call.
+    # One file per thread, merged by the time of each call: each call that
+    # publishes, with the flag that tells which road and the error it met.
     for _, call in sorted(line.split(None, 1) for thread in glob.glob(trace + ".*") for line in open(thread)):
-        word, result = call.split("(")[0], call.rsplit("= ", 1)[-1].split(" (")[0].strip()
-        failed = f" ({result.split()[1]})" if result.startswith("-1") else ""
-        if word in ("fdatasync", "fsync") or target not in call:
-            steps += [word] if word in ("fdatasync", "fsync") else []
-        elif "O_TMPFILE" in call:
-            steps.append("no unnamed file" + failed if failed else "unnamed file")
-        elif word in ("link", "linkat", "renameat2") or (word == "openat" and "O_EXCL" in call and TEMPORARY not in call):
-            what = {"link": "link", "linkat": "linkat", "renameat2": "rename without replacing"}.get(word, "exclusive create and copy")
-            steps.append(("no " + what + failed) if failed else what)
+        word, result = call.split("(")[0], call.rsplit("= ", 1)[-1].split()
+        flag = "O_TMPFILE" if "O_TMPFILE" in call else "O_EXCL" if "O_EXCL" in call and TEMPORARY not in call else ""
+        if word in ("fdatasync", "fsync") or (target in call and (word != "openat" or flag)):
+            steps.append(" ".join([word] + [flag] * (word == "openat") + result[1:2] * (result[0] == "-1")))
     road = list(dict.fromkeys(steps))  # each step once, in order
     return ([] if code == 0 else [f"exit code {code}: {err.strip()}"]) + ([] if road == store.road else [f"took {road}"])
 
@@ -256,23 +240,20 @@ CASES = [("every writing mode as on a local disk", writing_modes), ("16 processe
          ("out of space", out_of_space), ("server stops mid-job", server_stops), ("publication road", publication_road)]
 
 
-# --- the kinds of mount: each starts its servers and gives a Store ---------------
-
 def Store(kind, mounts, behind, full, full_behind, stop, restart, road, full_texts=("No space left on device",
                                                                                   "Disk quota exceeded")):
-    """Two mounts of one store, the server's directories behind them (where
-    readable), a directory that runs out of space, how to stop and restart the
-    server, the road of publication the mount takes, the client's words for a full disk."""
+    """Two mounts of one store, the server's directories behind them (where readable), a directory
+    that runs out of space, how to stop and restart the server, the publication road, a full disk's words."""
     return types.SimpleNamespace(**locals())
 
 
-NAMED = ["no unnamed file (EOPNOTSUPP)", "fdatasync", "link", "fsync"]
+NAMED = ["openat O_TMPFILE EOPNOTSUPP", "fdatasync", "link", "fsync"]
 
 
 def local_store(registry):
     store = registry.directory("store")
     return Store("local disk", [store, store], [], registry.small_file_system("full", 24), [], None, None,
-                 ["unnamed file", "fdatasync", "linkat", "fsync"])
+                 ["openat O_TMPFILE", "fdatasync", "linkat", "fsync"])
 
 
 def gluster_store(registry):
@@ -282,7 +263,8 @@ def gluster_store(registry):
     volumes = [gluster.volume(name, dirs, [("network.ping-timeout", 5), ("network.frame-timeout", 30)])
                for name, dirs in (("rzstore", bricks), ("rzfull", full))]
     mounts = [gluster.mount(volumes[n > 2], registry.directory(f"mount-{n}")) for n in (1, 2, 3)]
-    signal_bricks = lambda number: [os.kill(pid, number) for pid in gluster.brick_pids(volumes[0])]  # noqa: E731
+    signal_bricks = lambda number: [os.kill(int(open(pid).read()), number)  # noqa: E731
+                                    for pid in glob.glob(os.path.join(gluster.home, "run", "vols", "rzstore", "*.pid"))]
     return Store("GlusterFS", mounts[:2], bricks, mounts[2], full, lambda: signal_bricks(signal.SIGSTOP),
                  lambda: signal_bricks(signal.SIGCONT), NAMED)
 
@@ -293,13 +275,15 @@ def smb_store(registry):
     mounts = [samba[0].mount(registry.directory(f"mount-{n}"), "store") for n in (1, 2)]
     return Store("SMB (smbnetfs)", mounts, [shares["store"]], os.path.join(os.path.dirname(mounts[0]), "full"),
                  [shares["full"]], lambda: servers.stop(samba[-1].process), lambda: samba.append(servers.Samba(registry, shares)),
-                 NAMED[:2] + ["no link (EPERM)", "no rename without replacing (EINVAL)", "exclusive create and copy", "fsync"])
+                 NAMED[:2] + ["link EPERM", "renameat2 EINVAL", "openat O_EXCL", "fsync"])
 
 
 def ceph_store(registry):
     ceph = servers.Ceph(registry)
     mounts = [ceph.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
-    full = ceph.pool_directory(os.path.join(mounts[0], "full"), "rz_full", 24 << 20)
+    full = registry.directory("mount-1", "full")  # its files go to the pool rz_full, of 24 MiB
+    os.setxattr(full, "ceph.dir.layout.pool", b"rz_full")
+    ceph.cli("osd", "pool", "set-quota", "rz_full", "max_bytes", str(24 << 20))
     # A pool over its quota refuses writes only once the monitor has seen
     # it full: filled first, then the job finds it full.
     try:
@@ -307,7 +291,9 @@ def ceph_store(registry):
     except OSError:
         pass  # full already
     servers.wait_for(lambda: "full_quota" in ceph.cli("osd", "pool", "ls", "detail"), "the quota to be reached", 60)
-    return Store("CephFS", mounts, [], full, [], lambda: ceph.kill("mds.a"), lambda: ceph.start("mds.a"), NAMED)
+    mds = os.path.join(ceph.home, "run", "mds.a.pid")
+    return Store("CephFS", mounts, [], full, [], lambda: os.kill(int(open(mds).read()), signal.SIGKILL),
+                 lambda: ceph.start("mds.a"), NAMED)
 
 
 def nfs_store(registry):
@@ -315,16 +301,15 @@ def nfs_store(registry):
     nfs = servers.Nfs(registry, [export, full])
     mounts = [nfs.mount(registry.directory(f"mount-{n}")) for n in (1, 2)]
     # gvfs answers every failure of the server with EIO, a full disk too.
-    return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], nfs.stop, nfs.start,
-                 NAMED[:2] + ["no link (EPERM)", "rename without replacing", "fsync"], ("Input/output error",))
+    return Store("NFS (gvfs)", [m[0] for m in mounts], [export], mounts[0][1], [full], lambda: servers.stop(nfs.server), nfs.start,
+                 NAMED[:2] + ["link EPERM", "renameat2", "fsync"], ("Input/output error",))
 
 
 KINDS = {"local": local_store, "GlusterFS": gluster_store, "SMB": smb_store, "CephFS": ceph_store, "NFS": nfs_store}
 
 
-def rows(kind, setup):
+def rows(kind, setup, home):
     """Starts the kind's servers, runs every case on them, stops them."""
-    home = os.path.join(ROOT, kind)
     try:
         store = timed(f"{kind}: started", lambda: setup(servers.Registry(home)))
         for name, case in CASES:
@@ -347,7 +332,7 @@ def rows(kind, setup):
 
 def main():
     for kind in sys.argv[3:] or KINDS:
-        rows(kind, KINDS[kind])
+        rows(kind, KINDS[kind], os.path.join(ROOT, kind))
     print(f"shared: {tally['passed']} passed, {tally['failed']} failed, {tally['skipped']} skipped")
     return 1 if tally["failed"] else 0
 
