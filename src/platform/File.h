@@ -73,7 +73,7 @@ std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin orig
 // `to` inside the kernel, without passing them through the program. Fails
 // with std::errc::function_not_supported where the system or the file
 // systems offer no such copy: the caller then moves the bytes itself.
-// `copied` is 0 only when `from` has ended.
+// `copied` is 0 only when `from` has ended; a call moves at most 64 MiB.
 std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t count,
                               std::uint64_t& copied);
 

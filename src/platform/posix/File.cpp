@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -249,7 +250,11 @@ std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin orig
 std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t count,
                               std::uint64_t& copied) {
   copied = 0;
-  const ssize_t n = posix::kernel::copyRange(fd(from), fd(to), static_cast<std::size_t>(count));
+  // A call that copies gigabytes (a server-side copy over NFS) could outlast
+  // the watcher's stall time without being stuck: each call moves a bounded
+  // piece, and every piece that returns counts as progress.
+  constexpr std::uint64_t kLargestPiece = std::uint64_t{64} << 20;
+  const ssize_t n = posix::kernel::copyRange(fd(from), fd(to), static_cast<std::size_t>(std::min(count, kLargestPiece)));
   if (n >= 0) {
     copied = static_cast<std::uint64_t>(n);
     return {};
