@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The store on a GlusterFS mount (a volume replicated over two bricks on this
-machine's disk) against cp followed by sync and rsync --fsync --ignore-existing
-onto the same mount, interleaved in one run.
+"""The store on a mount against `cp -r` followed by a sync of each file, and
+`rsync --fsync --ignore-existing`, onto the same mount, interleaved in one run.
+The mounts are those of tests/shared, each on this machine: a local disk,
+GlusterFS (a volume replicated over two bricks), SMB through smbnetfs, CephFS
+through ceph-fuse, NFS through gvfs.
 
-Usage: shared_bench.py PROGRAM ROOT RUNS
+Usage: shared_bench.py PROGRAM ROOT RUNS [MOUNT ...]   (GlusterFS unless named)
 
 Two jobs: 2,000 files of 4 KiB and one file of 256 MiB. The sources lie on the
 local disk in the store's own layout (two levels of directories from the uuid),
@@ -45,13 +47,30 @@ def prepare(data, name, files):
     return os.path.join(data, name), records
 
 
-def main():
-    program, root, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    registry = servers.Registry(root)
+def gluster_mount(registry):
     gluster = servers.Gluster(registry)
     volume = gluster.volume("rzbench", [registry.directory("brick-1"), registry.directory("brick-2")])
-    mount = gluster.mount(volume, os.path.join(root, "mount"))
-    data = registry.directory("data")
+    return gluster.mount(volume, registry.directory("mount"))
+
+
+MOUNTS = {"local": lambda registry: registry.directory("mount"), "GlusterFS": gluster_mount,
+          "SMB": lambda r: servers.Samba(r, {"store": r.directory("share")}).mount(r.directory("mount"), "store"),
+          "CephFS": lambda registry: servers.Ceph(registry).mount(registry.directory("mount")),
+          "NFS": lambda r: servers.Nfs(r, [r.directory("export")]).mount(r.directory("mount"))[0]}
+
+
+def main():
+    program, root, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    for kind in sys.argv[4:] or ["GlusterFS"]:
+        home = os.path.join(root, kind)
+        try:
+            bench(program, home, runs, kind, MOUNTS[kind](servers.Registry(home)))
+        finally:
+            servers.cleanup(home)
+
+
+def bench(program, root, runs, kind, mount):
+    data = os.path.join(root, "data")
     jobs = [("2,000 x 4 KiB", "small", [(uuid_of(n), 4096) for n in range(2000)]),
             ("256 MiB", "large", [("5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80", 256 << 20)])]
     for title, name, files in jobs:
@@ -64,11 +83,12 @@ def main():
         targets = {peer: os.path.join(mount, f"{name}-{peer}") for peer in ("program", "cp", "rsync")}
         fresh = {peer: f"rm -rf {target} && mkdir {target}" for peer, target in targets.items()}
         commands = [("razadedezuzev", fresh["program"], f"{program} batch_copy_to_resource_store {job}"),
-                    ("cp -r, then sync", fresh["cp"], f"cp -r {source}/. {targets['cp']}/ && sync"),
+                    ("cp -r, then a sync of each file", fresh["cp"],
+                     f"cp -r {source}/. {targets['cp']}/ && find {targets['cp']} -type f -exec sync {{}} +"),
                     ("rsync --fsync --ignore-existing", fresh["rsync"],
                      f"rsync -r --fsync --ignore-existing {source}/ {targets['rsync']}/")]
         medians, peaks = measure(runs, commands, stop_on_failure=True)
-        print_comparison(f"{title} into a store on GlusterFS (2 bricks, replicated)", runs, medians, peaks)
+        print_comparison(f"{title} into a store on {kind}", runs, medians, peaks)
         for peer, setup, command in commands[:1]:  # the program, once more, traced
             subprocess.check_call(["bash", "-c", setup])
             trace = os.path.join(root, "calls")

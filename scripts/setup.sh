@@ -4,6 +4,10 @@
 # as arguments (CI adds the fuzzing compiler).
 set -euo pipefail
 
+# --no-install-recommends first: only what the packages need (the servers of
+# the shared-store tests would bring hundreds of megabytes more).
+options=()
+if [ "${1:-}" = --no-install-recommends ]; then options+=("$1"); shift; fi
 packages=(g++ cmake make libssl-dev libgtest-dev p7zip-full zip unzip python3 python3-fusepy util-linux coreutils "$@")
 missing=()
 for package in "${packages[@]}"; do
@@ -14,5 +18,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" "${missing[@]}"
 fi

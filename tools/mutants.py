@@ -205,7 +205,7 @@ MUTANTS = [
      "  return i == given.size();", "  return true;"),
     ("failure-lines-swapped", "modes/ModeTable.cpp",
      '"ExecuteListZipEntryWithFirstBlock failed\\n"', '"ExecuteListZipEntry failed\\n"'),
-    ("failure-exit-code", "app/main.cpp",
+    ("failure-exit-code", "app/Application.cpp",
      "return succeeded ? 0 : 2;", "return succeeded ? 0 : 1;"),
     ("result-file-name-never-synced", "app/Application.cpp",
      " && !platform::syncDirectory(directoryOfFile(outputFilePath))", ""),

@@ -9,6 +9,9 @@
 #include "modes/ModeTable.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/Supervisor.h"
+#include "platform/System.h"
+#include "platform/WorkerPool.h"
 
 namespace RazaDedeZuzev {
 
@@ -62,6 +65,49 @@ bool RazaDedeZuzevApplication::Run() {
     return false;
   }
   return result;
+}
+
+namespace {
+
+// How long the file systems may keep every call of the run waiting before
+// the caller is answered: longer than a network client's own time-outs
+// (GlusterFS gives a server up after 42 s), so that a server the client
+// recovers from never fails a run.
+constexpr std::uint64_t kDefaultStallSeconds = 60;
+
+std::uint64_t stallSeconds() {
+  const auto value = platform::getEnvironmentVariable("NUV_RAZADEDEZUZEV_STALL_SECONDS");
+  if (!value || value->empty() || value->find_first_not_of("0123456789") != std::string::npos) {
+    return kDefaultStallSeconds;
+  }
+  return std::stoull(value->substr(0, 9));
+}
+
+}  // namespace
+
+int RazaDedeZuzevApplication::RunWatched() {
+  const std::uint64_t seconds = stallSeconds();
+  return platform::runSupervised(
+      seconds,
+      [&] {
+        const bool succeeded = Run();
+        // Every thread the run used ends here, before the process does.
+        platform::WorkerPool::Get().Shutdown();
+        return succeeded ? 0 : 2;
+      },
+      [&](std::uint64_t workerId) { reportStall(seconds, workerId); });
+}
+
+void RazaDedeZuzevApplication::reportStall(std::uint64_t seconds, std::uint64_t workerId) const {
+  const std::string message = "no file system call of the run returned for " + std::to_string(seconds) +
+                              " s: a file system stopped answering; the run is given up (its worker process " +
+                              std::to_string(workerId) + " ends when the file system lets it go)\n" +
+                              mode->failureMessage;
+  platform::UniqueFile errors;
+  std::size_t written = 0;
+  if (!platform::openFileForAppend(inputFilePath + u".err", errors)) {
+    platform::writeFile(errors.get(), message.data(), message.size(), written);
+  }
 }
 
 }  // namespace RazaDedeZuzev

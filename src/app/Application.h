@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ class RazaDedeZuzevApplication {
   // when the job could not be loaded, the output file not opened or written,
   // or the handler failed; the reason is in the error file.
   bool Run();
+
+  // Runs the job as Run does, in a worker process watched for the time a
+  // stalled file system may hold it (NUV_RAZADEDEZUZEV_STALL_SECONDS, 60 by
+  // default, 0 for none); returns the exit code.
+  int RunWatched();
+
+ private:
+  // Adds to the error file why the run was given up.
+  void reportStall(std::uint64_t stallSeconds, std::uint64_t workerId) const;
 
  private:
   const ModeDescription* mode = nullptr;

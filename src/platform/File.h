@@ -52,6 +52,10 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file,
 // error files, which each run writes anew.
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file);
 
+// Opens the file for writing at its end, creating it when missing: a
+// message added to an error file that another process wrote.
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file);
+
 // Reads at most `capacity` bytes; `bytesRead` is 0 only at the end of the file.
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
                          std::size_t& bytesRead);
@@ -69,7 +73,7 @@ std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin orig
 // `to` inside the kernel, without passing them through the program. Fails
 // with std::errc::function_not_supported where the system or the file
 // systems offer no such copy: the caller then moves the bytes itself.
-// `copied` is 0 only when `from` has ended.
+// `copied` is 0 only when `from` has ended; a call moves at most 64 MiB.
 std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t count,
                               std::uint64_t& copied);
 
@@ -118,9 +122,10 @@ std::error_code createTemporaryFile(std::u16string_view directory, std::u16strin
                                     TemporaryFile& file);
 
 // Creates a temporary file under a new, unique, hidden name in `directory`:
-// `namePrefix` (which starts with a dot), then what makes it unique. A
-// process killed before publishing leaves that name behind (never the final
-// one).
+// `namePrefix` (which starts with a dot), then its writer (this host and
+// process) and what makes it unique. A process killed before publishing
+// leaves that name behind (never the final one), which a later run removes
+// (removeAbandonedTemporaryFiles).
 std::error_code createNamedTemporaryFile(std::u16string_view directory,
                                          std::u16string_view namePrefix, TemporaryFile& file);
 
@@ -135,6 +140,15 @@ std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view pa
 
 // Closes and removes a temporary file that is not to be published.
 void discardTemporaryFile(TemporaryFile& file);
+
+// Removes from `directory` the temporary files that createNamedTemporaryFile
+// made with `namePrefix` and whose writers are gone: a process of this host
+// (this kernel's run and namespace of process ids) that is no longer
+// running, or any file untouched for a day (TemporaryName.h). A file that
+// a live process may still write stays. Returns how many were removed;
+// what cannot be read or removed stays, without a message: it is never
+// taken for a stored file.
+std::size_t removeAbandonedTemporaryFiles(std::u16string_view directory, std::u16string_view namePrefix);
 
 inline TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
   if (this != &other) {

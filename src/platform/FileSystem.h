@@ -21,6 +21,8 @@ enum class FileType { Missing, RegularFile, Directory, Other };
 struct FileStatus {
   FileType type = FileType::Missing;
   std::uint64_t size = 0;
+  // How many names the file has; 1 where the system does not tell.
+  std::uint64_t links = 1;
 };
 
 // A path that does not exist (also when one of its directories does not)

@@ -11,9 +11,6 @@
 namespace RazaDedeZuzev {
 namespace {
 
-// Where a temporary file must have a name, it is hidden and tells whose it is.
-constexpr std::u16string_view kTemporaryNamePrefix = u".razadedezuzev-";
-
 void reportOpenFailure(std::u16string_view path, const std::error_code& error) {
   Logger::GetInstance() << "failed to open file: " << toUtf8(path) << ": " << GetLastErrorMessage(error)
                         << "\n";
@@ -63,9 +60,14 @@ bool AbstractFileCopyCommand::CopyToPendingFile(const CopyDestination& destinati
       return false;
     }
     target = copy.file.file.get();
+    copy.sweepDirectory = !copy.file.temporaryPath.empty() && copy.parentsWithNewNames == 0;
   } else if (status.type != platform::FileType::RegularFile) {
     Logger::GetInstance() << "destination is not a regular file: " << asUtf8(destination.path) << "\n";
     return false;
+  } else {
+    // A second name may be a temporary one that a run killed after the
+    // link kept.
+    copy.sweepDirectory = status.links > 1;
   }
   writer = FileWriter(target);
   if (!WriteToHandle(target)) {

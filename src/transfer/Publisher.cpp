@@ -86,6 +86,7 @@ bool Publisher::publishBatch() {
   while (published < failedAt && publish(pending[published], failure)) ++published;
   failedAt = std::min(failedAt, published);
   discardEvery(pending);
+  removeLeftoverTemporaries(pending.size());
   if (durable && published > 0 && !syncNames(published, failure)) failedAt = 0;
   if (const std::size_t reported = writeLines(failedAt); reported < failedAt) {
     failedAt = reported;
@@ -142,6 +143,23 @@ std::size_t Publisher::syncData(std::size_t count, std::string& failure) {
     }
   }
   return count;
+}
+
+// A killed run leaves temporary names where the file system has no
+// unnamed files; the directories this run wrote to lose those whose writers
+// are gone. After the batch's own temporary names are gone, so that only
+// other processes' remain; each removal waits for the server, so they run
+// side by side.
+void Publisher::removeLeftoverTemporaries(std::size_t count) {
+  std::vector<std::u16string> directories;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!pending[i].sweepDirectory) continue;
+    std::u16string directory = directoryOfFile(pending[i].destination);
+    if (swept.insert(directory).second) directories.push_back(std::move(directory));
+  }
+  platform::forEachInParallel(directories.size(), lanesFor(directories.size()), [&](std::size_t i) {
+    platform::removeAbandonedTemporaryFiles(directories[i], kTemporaryNamePrefix);
+  });
 }
 
 // Names the copy's file, never replacing anything. A regular file that got

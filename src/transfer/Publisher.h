@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/File.h"
@@ -25,6 +27,9 @@
 namespace RazaDedeZuzev {
 
 class TextWriter;
+
+// Where a temporary file must have a name, it is hidden and tells whose it is.
+inline constexpr std::u16string_view kTemporaryNamePrefix = u".razadedezuzev-";
 
 // One finished copy of a record.
 struct PendingFile {
@@ -40,6 +45,11 @@ struct PendingFile {
   // this copy's directories were made: each is synced with the names.
   unsigned parentsWithNewNames = 0;
   bool named = false;  // set by the Publisher once the file has its name
+  // Set when the destination's directory may hold temporary files that a
+  // killed run left: this copy has a temporary name there, or the file
+  // found under the final name has a second name. The Publisher removes
+  // those whose writers are gone, once per directory and run.
+  bool sweepDirectory = false;
 };
 
 // Drops a copy that is never to be published: the pipeline's writes to its
@@ -75,12 +85,14 @@ class Publisher {
   // written (fewer after the messages of a digest that failed).
   std::size_t writeLines(std::size_t count);
   void discardAll();
+  void removeLeftoverTemporaries(std::size_t count);
 
   TextWriter* output;
   bool durable;
   std::size_t capacity;
   std::vector<PendingFile> pending;
   FileSyncs syncs;  // of the pending copies' data, started as each is added
+  std::set<std::u16string> swept;  // directories cleared of leftover temporaries
 };
 
 }  // namespace RazaDedeZuzev

@@ -21,12 +21,18 @@
 //                                          a read or copy stops short of it,
 //                                          one that starts at it fails with
 //                                          EIO (whichever thread reads)
+//   RAZADEDEZUZEV_TEST_NO_UNNAMED_FILES=1
+//                                          the file system has no unnamed
+//                                          files (O_TMPFILE: EOPNOTSUPP), as
+//                                          network and FUSE ones
 //
 // Names are counted as calls of link and linkat, 1 for the first.
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <ftw.h>
+#include <fcntl.h>
+#include <stdarg.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -254,3 +260,21 @@ extern "C" int link(const char* from, const char* to) {
   afterLink(number);
   return result;
 }
+
+// Opens as the system does, but refuses unnamed files when told to.
+#define OPEN_FUNCTION(name)                                                                  \
+  extern "C" int name(const char* path, int flags, ...) {                                    \
+    static const auto real = next<int (*)(const char*, int, ...)>(#name);                     \
+    static const bool noUnnamed = setting("RAZADEDEZUZEV_TEST_NO_UNNAMED_FILES") != 0;       \
+    va_list arguments;                                                                       \
+    va_start(arguments, flags);                                                              \
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0; \
+    va_end(arguments);                                                                       \
+    if (noUnnamed && (flags & O_TMPFILE) == O_TMPFILE) {                                     \
+      errno = EOPNOTSUPP;                                                                    \
+      return -1;                                                                             \
+    }                                                                                        \
+    return real(path, flags, mode);                                                          \
+  }
+OPEN_FUNCTION(open)
+OPEN_FUNCTION(open64)

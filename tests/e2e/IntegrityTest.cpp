@@ -6,11 +6,25 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
+
 #include "e2e/WritingModes.h"
 
 namespace {
 
 using namespace e2e;
+
+// A process with a thread that has not ended: a killed process whose first
+// thread is gone shows as a zombie while another waits in the kernel.
+bool running(int process) {
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(process) + "/task", error)) {
+    const std::string stat = readFile(task.path() / "stat");
+    const std::size_t end = stat.rfind(')');
+    if (end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z') return true;
+  }
+  return false;
+}
 
 std::vector<Item> twoItems() {
   return {{"aaaa0001-1111", "small.bin", "small"}, {"bbbb0002-2222", "large.bin", randomBytes(1000000, 5)}};
@@ -75,6 +89,39 @@ TEST_P(OnUserSpaceFileSystem, NoReportedFileIsLostToACrashAfterTheResultsAreSync
   options.descriptorLimit = 18;
   EXPECT_EQ(workspace.run(options).outcome(), outcome(128 + SIGKILL, workspace.resultLines(2), ""));
   for (const Item& item : workspace.items) EXPECT_EQ(readFile(workspace.destinationOf(item)), item.bytes);
+}
+
+// A file system that stops answering holds the run's call in the kernel,
+// where no signal ends it; the caller is answered once no call has returned
+// for the stall time, while the worker waits. When the file system lets it
+// go, the worker ends (it was killed) and nothing of the job has a name.
+TEST(StalledFileSystem, TheCallerIsAnsweredAtTheStallTimeWhileTheFileSystemHoldsTheRun) {
+  const WritingMode& mode = writingModes()[0];
+  Workspace workspace{mode, twoItems()};
+  const fs::path targets = workspace.dir / "store", backing = workspace.dir / "backing";
+  workspace.writeJob();
+  const FaultFileSystem stalled(backing, targets, "--hang-sync 8");
+  ASSERT_TRUE(stalled.mounted());
+  RunOptions options;
+  options.environment = {{"NUV_RAZADEDEZUZEV_STALL_SECONDS", "2"}};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = workspace.run(options);
+  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 2.0);
+  EXPECT_LT(seconds, 6.0);  // the stall time, a watcher's tick, the start
+  EXPECT_EQ(run.exitCode, 2);
+  const std::string given = "no file system call of the run returned for 2 s: a file system stopped answering; "
+                            "the run is given up (its worker process ";
+  ASSERT_TRUE(run.err.starts_with(given)) << run.err;
+  EXPECT_TRUE(run.err.ends_with(" ends when the file system lets it go)\n" + mode.failureLine())) << run.err;
+  EXPECT_EQ(run.out, "");
+  const int worker = std::stoi(run.err.substr(given.size()));
+  EXPECT_TRUE(running(worker)) << "the worker ended while its call was held";
+  // The server goes: the held call fails, the worker ends.
+  stalled.kill();
+  for (int wait = 0; wait < 100 && running(worker); ++wait) shell("sleep 0.05");
+  EXPECT_FALSE(running(worker)) << "the worker outlived its call";
+  for (const Item& item : workspace.items) EXPECT_FALSE(pathExists(backing / workspace.destinationOf(item).lexically_relative(targets)));
 }
 
 // A name taken by what is not a regular file is no copy made earlier.

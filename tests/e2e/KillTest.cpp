@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 
 #include "e2e/WritingModes.h"
 
@@ -106,6 +110,58 @@ TEST_P(CrashedRun, LeavesEveryDestinationWholeOrAbsentAndARerunCompletesTheJob) 
     EXPECT_EQ(checkTargets(), items.size());
     if (HasFailure()) break;  // one broken point tells enough
   }
+}
+
+std::vector<fs::path> temporaryFiles(const fs::path& root) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename().string().starts_with(".razadedezuzev-")) found.push_back(entry.path());
+  }
+  return found;
+}
+
+// The name of a temporary file with another writer: `host` (16 hex digits,
+// or empty for the writer's own) and process id.
+fs::path otherWriter(const fs::path& temporary, const std::string& host, long processId) {
+  const std::string name = temporary.filename().string();  // .razadedezuzev-HOST-PID-...
+  const std::size_t hostStart = name.find('-') + 1, pidStart = name.find('-', hostStart) + 1;
+  const std::size_t pidEnd = name.find('-', pidStart);
+  return temporary.parent_path() / (name.substr(0, hostStart) + (host.empty() ? name.substr(hostStart, pidStart - hostStart - 1) : host) +
+                                    "-" + std::to_string(processId) + name.substr(pidEnd));
+}
+
+// Where the file system has no unnamed files, a killed run leaves hidden
+// temporary files; the next run removes them from the directories it
+// writes to, but never one whose writer may still be at work: a live
+// process of this host, or a process of another host that touched it
+// within the day.
+TEST_P(CrashedRun, ARerunRemovesTheTemporaryFilesOfAKilledRunButNoneALiveProcessMayWrite) {
+  workspace.writeJob();
+  resetTargets();
+  // Directories of earlier runs: a crash takes new, unsynced ones away with
+  // the temporary files in them.
+  for (const Item& item : items) fs::create_directories(workspace.destinationOf(item).parent_path());
+  RunOptions options;
+  options.environment = faultPointEnvironment("RAZADEDEZUZEV_TEST_NO_UNNAMED_FILES", 1);
+  options.environment["RAZADEDEZUZEV_TEST_KILL_AFTER_LINK"] = std::to_string(items.size() / 2);
+  options.descriptorLimit = 36;  // batches of 10: temporaries of published and unpublished copies
+  ASSERT_EQ(workspace.run(options).exitCode, 128 + SIGKILL);
+  const std::vector<fs::path> left = temporaryFiles(targets);
+  ASSERT_FALSE(left.empty());
+  const fs::path live = otherWriter(left[0], "", ::getpid());
+  const fs::path elsewhere = otherWriter(left[0], "0123456789abcdef", 1);
+  const fs::path abandoned = otherWriter(left[0], "fedcba9876543210", 1);
+  for (const fs::path& planted : {live, elsewhere, abandoned}) writeFile(planted, "being written");
+  fs::last_write_time(abandoned, fs::file_time_type::clock::now() - std::chrono::hours(25));
+
+  options.environment.erase("RAZADEDEZUZEV_TEST_KILL_AFTER_LINK");
+  EXPECT_EQ(workspace.run(options).outcome(), outcome(0, workspace.resultLines(items.size()), ""));
+  std::vector<fs::path> expected = {live, elsewhere};
+  std::vector<fs::path> remaining = temporaryFiles(targets);
+  std::sort(expected.begin(), expected.end());
+  std::sort(remaining.begin(), remaining.end());
+  EXPECT_EQ(remaining, expected);
+  EXPECT_EQ(checkTargets(), items.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWritingMode, CrashedRun, ::testing::ValuesIn(writingModes()),

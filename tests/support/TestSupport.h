@@ -295,7 +295,8 @@ class FaultFileSystem {
     fs::create_directories(backing);
     fs::create_directories(mountPoint);
     shell("/usr/bin/python3 " + quoted(FAULT_FILE_SYSTEM_SCRIPT) + " " + quoted(backing.string()) + " " +
-          quoted(mountPoint.string()) + " " + options + " > /dev/null 2>&1 &");
+          quoted(mountPoint.string()) + " " + options + " > /dev/null 2>&1 & echo $! > " +
+          quoted(mountPoint.string() + ".pid"));
     for (int wait = 0; wait < 100 && !isMounted; ++wait) {
       isMounted = readFile("/proc/self/mounts").find(" " + mountPoint.string() + " fuse") != std::string::npos;
       if (!isMounted) shell("sleep 0.05");
@@ -307,6 +308,8 @@ class FaultFileSystem {
   FaultFileSystem(const FaultFileSystem&) = delete;
   FaultFileSystem& operator=(const FaultFileSystem&) = delete;
   bool mounted() const { return isMounted; }
+  // The server dies: every call it holds fails, and so does every later one.
+  void kill() const { shell("kill -9 $(cat " + quoted(mountPoint.string() + ".pid") + ")"); }
 
  private:
   fs::path mountPoint;

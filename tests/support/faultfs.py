@@ -18,13 +18,15 @@ Runs in the foreground until unmounted.
 import argparse
 import errno
 import os
+import time
 
 from fusepy import FUSE, FuseOSError, Operations
 
 
 class FaultFS(Operations):
-    def __init__(self, root, quota, no_link, busy_unlink, eio_names):
+    def __init__(self, root, quota, no_link, busy_unlink, eio_names, hang_sync=0):
         self.root = root
+        self.hang_sync = hang_sync
         self.busy = set() if busy_unlink else None
         self.quota = quota
         self.no_link = no_link
@@ -82,6 +84,7 @@ class FaultFS(Operations):
     def flush(self, path, fh): self._check_quota(fh)  # noqa: E704
 
     def fsync(self, path, datasync, fh):
+        time.sleep(self.hang_sync)  # a server that stops answering: the caller waits in the kernel
         self._check_quota(fh)
         os.fsync(fh)
 
@@ -96,8 +99,9 @@ def main():
     parser.add_argument("--no-link", action="store_true")
     parser.add_argument("--busy-unlink", action="store_true")
     parser.add_argument("--eio", nargs="*", default=[])
+    parser.add_argument("--hang-sync", type=float, default=0, help="seconds each fsync waits")
     args = parser.parse_args()
-    FUSE(FaultFS(os.path.abspath(args.backing), args.quota, args.no_link, args.busy_unlink, args.eio),
+    FUSE(FaultFS(os.path.abspath(args.backing), args.quota, args.no_link, args.busy_unlink, args.eio, args.hang_sync),
          args.mountpoint, foreground=True, nothreads=True, allow_other=True)
 
 

@@ -1,15 +1,19 @@
 #include "platform/File.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "platform/Supervisor.h"
 #include "platform/TemporaryName.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
@@ -66,6 +70,47 @@ std::uint64_t clockReading() {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// This host as temporary names tell it (see Kernel.h's hostIdentity);
+// where the kernel cannot say, the host's name, and processes in other
+// namespaces of the same name are then taken for this host's.
+const std::string& ownHost() {
+  static const std::string host = [] {
+    std::string identity;
+    if (posix::kernel::hostIdentity(identity) != 0) {
+      char name[256] = {};
+      ::gethostname(name, sizeof name - 1);
+      identity = name;
+    }
+    return hostDigits(identity);
+  }();
+  return host;
+}
+
+// A process that exists, also one of another user (EPERM), may be the
+// writer; only ESRCH says that none has the id, or the kernel that no
+// thread of it is left (a zombie nobody collected writes nothing).
+bool processRunning(std::uint64_t processId) {
+  const auto id = static_cast<pid_t>(processId);
+  if (id <= 0 || static_cast<std::uint64_t>(id) != processId) return true;  // not ours to judge
+  if (const int alive = posix::kernel::processAlive(id); alive >= 0) return alive == 1;
+  return ::kill(id, 0) == 0 || errno != ESRCH;
+}
+
+// Whether the entry `name` of the open directory is a temporary file that no
+// live process may still write.
+bool abandonedEntry(int directory, const char* name, std::string_view prefix) {
+  TemporaryWriter writer;
+  if (!readTemporaryWriter(name, prefix, writer)) return false;
+  struct stat info {};
+  if (::fstatat(directory, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return false;
+  // The last write: a writer at work moves it on with every chunk.
+  const std::int64_t touched = info.st_mtime;
+  const std::int64_t now = ::time(nullptr);
+  const std::uint64_t idle = now > touched ? static_cast<std::uint64_t>(now - touched) : 0;
+  const bool sameHost = writer.host == ownHost();
+  return isAbandoned(writer, ownHost(), sameHost && processRunning(writer.processId), idle);
 }
 
 // Copies the whole of `from` (from its start) into `to`, then makes it
@@ -163,6 +208,11 @@ std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file)
   return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), file);
 }
 
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file) {
+  const std::string native = posix::toNativePath(path);
+  return adopt(openFile(native.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666), file);
+}
+
 std::error_code readFile(FileHandle handle, void* buffer, std::size_t capacity,
                          std::size_t& bytesRead) {
   bytesRead = 0;
@@ -200,7 +250,11 @@ std::error_code seekFile(FileHandle handle, std::int64_t offset, SeekOrigin orig
 std::error_code copyFileRange(FileHandle from, FileHandle to, std::uint64_t count,
                               std::uint64_t& copied) {
   copied = 0;
-  const ssize_t n = posix::kernel::copyRange(fd(from), fd(to), static_cast<std::size_t>(count));
+  // A call that copies gigabytes (a server-side copy over NFS) could outlast
+  // the watcher's stall time without being stuck: each call moves a bounded
+  // piece, and every piece that returns counts as progress.
+  constexpr std::uint64_t kLargestPiece = std::uint64_t{64} << 20;
+  const ssize_t n = posix::kernel::copyRange(fd(from), fd(to), static_cast<std::size_t>(std::min(count, kLargestPiece)));
   if (n >= 0) {
     copied = static_cast<std::uint64_t>(n);
     return {};
@@ -254,7 +308,7 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
   constexpr unsigned kAttempts = 100;
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     std::u16string path =
-        temporaryFilePath(directory, namePrefix, static_cast<std::uint64_t>(::getpid()), clockReading(), attempt);
+        temporaryFilePath(directory, namePrefix, ownHost(), static_cast<std::uint64_t>(::getpid()), clockReading(), attempt);
     const std::string native = posix::toNativePath(path);
     const int result = openFile(native.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (result >= 0) {
@@ -268,6 +322,7 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
 }
 
 std::error_code publishTemporaryFile(TemporaryFile& file, std::u16string_view path) {
+  noteProgress();
   const std::string native = posix::toNativePath(path);
   std::error_code error;
   if (file.temporaryPath.empty()) {
@@ -291,6 +346,20 @@ void discardTemporaryFile(TemporaryFile& file) {
     removeName(posix::toNativePath(file.temporaryPath).c_str());
     file.temporaryPath.clear();
   }
+}
+
+std::size_t removeAbandonedTemporaryFiles(std::u16string_view directory, std::u16string_view namePrefix) {
+  const std::string native = posix::toNativePath(directory.empty() ? u"." : directory);
+  const std::string prefix(namePrefix.begin(), namePrefix.end());  // ASCII
+  DIR* stream = ::opendir(native.c_str());
+  if (stream == nullptr) return 0;
+  std::size_t removed = 0;
+  while (const dirent* entry = ::readdir(stream)) {
+    if (!abandonedEntry(::dirfd(stream), entry->d_name, prefix)) continue;
+    if (::unlinkat(::dirfd(stream), entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(stream);
+  return removed;
 }
 
 void* allocatePageAligned(std::size_t size) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/Supervisor.h"
 #include "platform/WorkerPool.h"
 #include "platform/posix/Kernel.h"
 #include "platform/posix/NativePath.h"
@@ -50,6 +51,7 @@ FileType typeOf(mode_t mode) {
 
 void fill(const struct stat& info, FileStatus& status) {
   status.type = typeOf(info.st_mode);
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
   if (status.type == FileType::RegularFile) status.size = static_cast<std::uint64_t>(info.st_size);
 }
 
@@ -177,6 +179,7 @@ void readBatch(DirectoryState& directory) {
 }  // namespace
 
 std::error_code getFileStatus(std::u16string_view path, FileStatus& status) {
+  noteProgress();
   status = {};
   thread_local std::string native;
   struct stat info {};
@@ -262,6 +265,7 @@ std::u16string_view StatusLookup::DirectoryPath(Directory directory) const {
 }
 
 std::error_code StatusLookup::getFileStatus(Directory directory, std::u16string_view name, FileStatus& status) {
+  noteProgress();
   State& lookup = *state;
   State::Entry& entry = lookup.entries[directory];
   if (name.empty() || (!entry.started && !lookup.start(entry))) {
@@ -284,6 +288,7 @@ std::error_code StatusLookup::getFileStatus(Directory directory, std::u16string_
 }
 
 std::error_code getNameStatus(std::u16string_view path, FileStatus& status) {
+  noteProgress();
   status = {};
   const std::string native = posix::toNativePath(path);
   // The name itself first: a missing name, the common case, costs one query.
@@ -299,6 +304,7 @@ std::error_code getNameStatus(std::u16string_view path, FileStatus& status) {
 }
 
 std::error_code createDirectories(std::u16string_view path, unsigned* parentsWithNewNames) {
+  noteProgress();
   unsigned newNames = 0;
   std::string native = posix::toNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
@@ -355,6 +361,7 @@ std::error_code openSubdirectory(DirectoryHandle parent, std::u16string_view nam
 }
 
 std::error_code readDirectoryEntry(DirectoryHandle directory, DirectoryEntry& entry, bool& atEnd) {
+  noteProgress();
   atEnd = false;
   if (directory->next == directory->batch.size()) {
     // A failure of the stream is told once the entries read before it are.

@@ -39,4 +39,20 @@ ssize_t copyRange(int from, int to, std::size_t count);
 // The running executable's path, from the kernel; -1 where it cannot say.
 int executablePath(std::string& path);
 
+// What tells this kernel's run and this process's namespace of process ids
+// apart from every other (Linux: the boot's random id and the namespace's
+// number), so that two processes that share it may ask after each other's
+// ids; -1 where the kernel cannot say.
+int hostIdentity(std::string& identity);
+
+// 1 when the process has a thread that has not ended, 0 when it has none
+// (no such process, or only a zombie left for its parent to collect), -1
+// where the kernel cannot say: the caller then asks kill(pid, 0).
+int processAlive(pid_t process);
+
+// Makes the calling process end (SIGKILL) when its parent does, so that a
+// worker never outlives the process that answers for it; and ends it at
+// once when the parent is gone already. Nothing where the kernel cannot.
+void endWithParent();
+
 }  // namespace RazaDedeZuzev::platform::posix::kernel

@@ -1,4 +1,7 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +51,48 @@ int executablePath(std::string& path) {
   if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return -1;
   path.assign(buffer, static_cast<std::size_t>(length));
   return 0;
+}
+
+int hostIdentity(std::string& identity) {
+  char boot[64] = {};
+  char space[64] = {};
+  FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "re");
+  if (file == nullptr) return -1;
+  const bool read = std::fgets(boot, sizeof boot, file) != nullptr;
+  std::fclose(file);
+  const ssize_t length = ::readlink("/proc/self/ns/pid", space, sizeof space - 1);
+  if (!read || length <= 0) return -1;
+  identity.assign(boot).append(space, static_cast<std::size_t>(length));
+  return 0;
+}
+
+int processAlive(pid_t process) {
+  // A killed process whose first thread has ended shows as a zombie while
+  // another of its threads still waits in the kernel: each thread counts.
+  char path[320];
+  std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(process));
+  DIR* tasks = ::opendir(path);
+  if (tasks == nullptr) return errno == ENOENT ? 0 : -1;
+  int alive = 0;
+  while (const dirent* task = ::readdir(tasks)) {
+    if (task->d_name[0] == '.') continue;
+    char stat[512] = {};
+    std::snprintf(path, sizeof path, "/proc/%d/task/%s/stat", static_cast<int>(process), task->d_name);
+    FILE* file = std::fopen(path, "re");
+    if (file == nullptr) continue;
+    const std::size_t got = std::fread(stat, 1, sizeof stat - 1, file);
+    std::fclose(file);
+    const char* end = std::strrchr(stat, ')');
+    if (got > 0 && end != nullptr && end[1] == ' ' && end[2] != 'Z') alive = 1;
+  }
+  ::closedir(tasks);
+  return alive;
+}
+
+void endWithParent() {
+  const pid_t parent = ::getppid();
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::raise(SIGKILL);  // it ended before the call
 }
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel

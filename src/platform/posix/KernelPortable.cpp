@@ -28,5 +28,8 @@ int renameWithoutReplacing(const char*, const char*) { return missing(); }
 void startWriteback(int, off_t, off_t) {}
 ssize_t copyRange(int, int, std::size_t) { return missing(); }
 int executablePath(std::string&) { return missing(); }
+int hostIdentity(std::string&) { return missing(); }
+void endWithParent() {}
+int processAlive(pid_t) { return missing(); }
 
 }  // namespace RazaDedeZuzev::platform::posix::kernel

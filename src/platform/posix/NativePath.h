@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/Supervisor.h"
 #include "platform/Utf.h"
 
 namespace RazaDedeZuzev::platform::posix {
@@ -32,12 +33,16 @@ inline std::string toNativePath(std::u16string_view path) {
 inline std::error_code errnoCode() { return {errno, std::generic_category()}; }
 inline std::error_code errnoCode(int error) { return {error, std::generic_category()}; }
 
-// Runs a system call again while a signal interrupts it.
+// Runs a system call again while a signal interrupts it; a call that
+// returned is progress for the watching process (Supervisor.h).
 template <typename Call>
 auto retryOnSignal(Call call) {
   for (;;) {
     const auto result = call();
-    if (!(result < 0 && errno == EINTR)) return result;
+    if (!(result < 0 && errno == EINTR)) {
+      noteProgress();
+      return result;
+    }
   }
 }
 

@@ -10,10 +10,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
 
+#include "platform/Supervisor.h"
 #include "platform/Utf.h"
 #include "platform/posix/Kernel.h"
 
@@ -77,9 +79,16 @@ std::vector<std::u16string> commandLineArguments(int argc, char** argv) {
 }
 
 void sleepMilliseconds(std::uint64_t milliseconds) {
-  timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>((milliseconds % 1000) * 1000000)};
-  while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  // A second at a time: a run that waits by its own choice (for a job file
+  // not there yet) is no run that a file system holds (Supervisor.h).
+  while (milliseconds > 0) {
+    const std::uint64_t slice = std::min<std::uint64_t>(milliseconds, 1000);
+    timespec remaining{0, static_cast<long>(slice * 1000000)};
+    if (slice == 1000) remaining = {1, 0};
+    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+    milliseconds -= slice;
+    noteProgress();
   }
 }
 

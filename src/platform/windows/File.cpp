@@ -67,6 +67,51 @@ std::error_code renameWithoutReplacing(const std::wstring& from, const std::wstr
   return win32Error(refusalOfExistingName(::GetLastError(), to));
 }
 
+// This host as temporary names tell it: the computer's name. Processes of
+// another session of the same name are asked after as if they were ours.
+const std::string& ownHost() {
+  static const std::string host = [] {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &length)) length = 0;
+    std::string bytes;
+    for (DWORD i = 0; i < length; ++i) bytes.append({static_cast<char>(name[i] & 0xff), static_cast<char>(name[i] >> 8)});
+    return hostDigits(bytes);
+  }();
+  return host;
+}
+
+// Only a process id that no process holds proves the writer gone.
+bool processRunning(std::uint64_t processId) {
+  const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(processId));
+  if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return running;
+}
+
+std::uint64_t secondsSince(const FILETIME& time) {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+  return ticks(now) > ticks(time) ? (ticks(now) - ticks(time)) / 10'000'000 : 0;
+}
+
+bool abandonedEntry(const WIN32_FIND_DATAW& found, std::string_view prefix) {
+  std::string name;
+  for (const wchar_t* c = found.cFileName; *c != 0; ++c) {
+    if (*c > 0x7f) return false;  // no name of ours
+    name.push_back(static_cast<char>(*c));
+  }
+  TemporaryWriter writer;
+  if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !readTemporaryWriter(name, prefix, writer)) {
+    return false;
+  }
+  const bool sameHost = writer.host == ownHost();
+  return isAbandoned(writer, ownHost(), sameHost && processRunning(writer.processId),
+                     secondsSince(found.ftLastWriteTime));
+}
+
 }  // namespace
 
 void FileHandleTraits::close(Handle handle) { ::CloseHandle(toHandle(handle)); }
@@ -111,6 +156,12 @@ std::error_code openFileForRead(std::u16string_view path, UniqueFile& file, std:
     }
   }
   return {};
+}
+
+std::error_code openFileForAppend(std::u16string_view path, UniqueFile& file) {
+  return adopt(createFile(nativePath(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL),
+               file);
 }
 
 std::error_code createOrTruncateFile(std::u16string_view path, UniqueFile& file) {
@@ -206,7 +257,7 @@ std::error_code createNamedTemporaryFile(std::u16string_view directory,
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
-    std::u16string path = temporaryFilePath(directory, namePrefix, ::GetCurrentProcessId(),
+    std::u16string path = temporaryFilePath(directory, namePrefix, ownHost(), ::GetCurrentProcessId(),
                                             static_cast<std::uint64_t>(now.QuadPart), attempt);
     const HANDLE handle =
         createFile(nativePath(path), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
@@ -243,6 +294,23 @@ void discardTemporaryFile(TemporaryFile& file) {
     ::DeleteFileW(nativePath(file.temporaryPath).c_str());
     file.temporaryPath.clear();
   }
+}
+
+std::size_t removeAbandonedTemporaryFiles(std::u16string_view directory, std::u16string_view namePrefix) {
+  std::u16string folder(directory.empty() ? u"." : directory);
+  if (folder.back() != u'/' && folder.back() != u'\\') folder.push_back(kNativeSeparator);
+  const std::string prefix(namePrefix.begin(), namePrefix.end());  // ASCII
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW(nativePath(folder + u"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  std::size_t removed = 0;
+  do {
+    if (!abandonedEntry(found, prefix)) continue;
+    const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (::DeleteFileW(nativePath(folder + name).c_str())) ++removed;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return removed;
 }
 
 void* allocatePageAligned(std::size_t size) {
