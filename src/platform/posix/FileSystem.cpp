@@ -62,6 +62,16 @@ bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// What a name that mkdir found at `path` (failing with `mkdirError`) means
+// for a directory wanted there.
+std::error_code existingDirectory(const std::string& path, int mkdirError) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    return S_ISDIR(info.st_mode) ? std::error_code{} : std::make_error_code(std::errc::file_exists);
+  }
+  return errnoCode(mkdirError);
+}
+
 // mkdir that treats an existing directory as success. `newNames`, the
 // number of directories from `path` upwards that get a new entry, becomes
 // at least depth + 1 when this one (`depth` levels above the directory
@@ -71,25 +81,18 @@ std::error_code makeOneDirectory(const std::string& path, unsigned depth, unsign
     newNames = std::max(newNames, depth + 1);
     return {};
   }
-  const int error = errno;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    return S_ISDIR(info.st_mode) ? std::error_code{} : std::make_error_code(std::errc::file_exists);
-  }
-  return errnoCode(error);
+  return existingDirectory(path, errno);
 }
 
 // Tries the directory itself first: in a store most parents exist already,
 // so one mkdir usually does it. Only a missing parent costs a walk upwards.
 std::error_code createDirectoryAndParents(const std::string& path, unsigned depth, unsigned& newNames) {
-  if (::mkdir(path.c_str(), 0777) == 0) {
-    newNames = std::max(newNames, depth + 1);
-    return {};
+  const std::error_code missingParent = makeOneDirectory(path, depth, newNames);
+  if (missingParent != std::errc::no_such_file_or_directory) {
+    return missingParent;  // made, there already, or a failure a parent cannot mend
   }
-  if (errno == EEXIST) return makeOneDirectory(path, depth, newNames);  // tells a directory from a file
-  if (errno != ENOENT) return errnoCode();
   const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return errnoCode();
+  if (slash == std::string::npos || slash == 0) return missingParent;
   std::size_t parentEnd = slash;
   while (parentEnd > 1 && path[parentEnd - 1] == '/') --parentEnd;  // doubled separators
   if (const std::error_code error = createDirectoryAndParents(path.substr(0, parentEnd), depth + 1, newNames)) {
