@@ -160,8 +160,8 @@ inline TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
 }
 inline TemporaryFile::~TemporaryFile() { discardTemporaryFile(*this); }
 
-// Memory for I/O buffers, aligned to the system page; null on failure.
+// Memory for I/O buffers, aligned to the system page; null on failure. Its
+// one user keeps it for the life of the process, so there is no release.
 void* allocatePageAligned(std::size_t size);
-void freePageAligned(void* memory, std::size_t size);
 
 }  // namespace RazaDedeZuzev::platform

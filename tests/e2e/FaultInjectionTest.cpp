@@ -132,7 +132,7 @@ TEST_P(FaultInWritingMode, StopsAtTheRecordReportsTheOnesBeforeAndChangesNothing
 INSTANTIATE_TEST_SUITE_P(
     EveryWritingMode, FaultInWritingMode,
     ::testing::Combine(::testing::ValuesIn(writingModes()), ::testing::ValuesIn(kFaults)),
-    [](const auto& info) { return camelCase(std::get<0>(info.param).word) + "_" + std::get<1>(info.param); });
+    [](const auto& info) { return std::string(std::get<0>(info.param).word) + "_" + std::get<1>(info.param); });
 
 // Limits of the run itself: a run with few file descriptors copies within
 // them, a run that has used them up still tells why it failed (the message

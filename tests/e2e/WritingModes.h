@@ -44,7 +44,7 @@ inline const std::vector<WritingMode>& writingModes() {
   return modes;
 }
 // Names a parameterised test after its mode.
-inline std::string testName(const ::testing::TestParamInfo<WritingMode>& info) { return camelCase(info.param.word); }
+inline std::string testName(const ::testing::TestParamInfo<WritingMode>& info) { return info.param.word; }
 
 // One record. `name` is the source's file name, the entry's name in the
 // archive and the destination's name below the output directory.

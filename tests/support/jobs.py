@@ -5,20 +5,15 @@ import subprocess
 
 ENCODING = dict(encoding="utf-8", errors="surrogateescape")  # bytes not UTF-8 pass through
 
-# The columns of each mode's records, in order.
-COLUMNS = {
-    "list_files": (),
-    "test_file_existence": ("uuid", "dir_name", "file_name", "storage_type"),
-    "batch_copy_to_resource_store": ("uuid", "file_name", "private_resource_dir_path", "storage_type"),
-    "batch_copy_to_resource_store_from_multiple_directories":
-        ("uuid", "dir_name", "file_name", "private_resource_dir_path", "storage_type"),
-    "batch_copy_from_resource_store": ("uuid", "file_name", "private_resource_dir_path", "storage_type"),
-    "list_zip_entry": (),
-    "list_zip_entry_with_first_block": (),
-    "extract_from_zip": ("uuid", "archive_name", "file_name"),
-    "extract_from_zip_to_resource_store":
-        ("uuid", "archive_name", "file_name", "private_resource_dir_path", "storage_type"),
-}
+def _modes():
+    """{word: (failure line, columns of a record)} from the table the C++ suite reads too."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "modes.tsv"), encoding="utf-8") as table:
+        rows = [line.rstrip("\n").split("\t") for line in table if not line.startswith("#")]
+    return {row[0]: (row[1] + "\n", tuple(row[2].split()) if len(row) > 2 else ()) for row in rows}
+
+
+MODES = _modes()
+COLUMNS = {word: columns for word, (_, columns) in MODES.items()}
 
 
 def stored_path(root, uuid, storage_type):

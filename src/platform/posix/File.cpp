@@ -371,6 +371,4 @@ void* allocatePageAligned(std::size_t size) {
   return memory;
 }
 
-void freePageAligned(void* memory, std::size_t /*size*/) { std::free(memory); }
-
 }  // namespace RazaDedeZuzev::platform

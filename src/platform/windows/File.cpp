@@ -318,8 +318,4 @@ void* allocatePageAligned(std::size_t size) {
   return ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
-void freePageAligned(void* memory, std::size_t /*size*/) {
-  if (memory != nullptr) ::VirtualFree(memory, 0, MEM_RELEASE);
-}
-
 }  // namespace RazaDedeZuzev::platform
