@@ -33,23 +33,23 @@ printf 'dir_path\t%s\n' "$tree" > "$data/list.job"
 # 100,000 records: every file once, half under their real names, half missing.
 python3 - "$tree" "$data/exists.job" "$data/missing.job" "$data/missing-root.job" <<'PY'
 import sys
+sys.path.insert(0, "tests/support")
+from jobs import uuid_of, write_job
 root, exists_job, missing_job, missing_root_job = sys.argv[1:]
-with open(exists_job, "w") as out:
-    n = 0
-    for a in range(10):
-        for b in range(10):
-            for c in range(10):
-                for f in range(100):
-                    name = f"file{f:03}.dat" if n % 2 == 0 else f"gone{f:03}.dat"
-                    out.write(f"file\t{n:08x}-0000-0000-0000-000000000000\t{root}/a{a}/b{b}/c{c}\t{name}\t1\n")
-                    n += 1
-with open(missing_job, "w") as out:
-    for n in range(1000000):
-        out.write(f"file\t{n:08x}-1111-2222-3333-444455556666\t{root}/nowhere/d{n % 1000}\tfile{n}.bin\t1\n")
+# Record n: file n % 100 of directory n // 100, under another name when n is odd.
+directories = [f"{root}/a{a}/b{b}/c{c}" for a in range(10) for b in range(10) for c in range(10)]
+names = ("file{:03}.dat", "gone{:03}.dat")
+write_job(exists_job, (("file", uuid_of(n), directories[n // 100], names[n % 2].format(n % 100), "1")
+                       for n in range(100000)))
+
+
+def missing(base):
+    return (("file", uuid_of(n), f"{base}/d{n % 1000}", f"file{n}.bin", "1") for n in range(1000000))
+
+
+write_job(missing_job, missing(f"{root}/nowhere"))
 # A store root on a mount that is not there: nothing exists up to the root.
-with open(missing_root_job, "w") as out:
-    for n in range(1000000):
-        out.write(f"file\t{n:08x}-1111-2222-3333-444455556666\t/nonexistent-store/d{n % 1000}\tfile{n}.bin\t1\n")
+write_job(missing_root_job, missing("/nonexistent-store"))
 PY
 
 bench/compare.py "list_files, 100,000 files in 4 levels" "$runs" \

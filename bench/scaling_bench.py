@@ -12,13 +12,15 @@ not the job: the peak of the largest job is printed against that of the
 on a store made afresh; the largest copy job runs once (it stores a million
 files).
 """
+import itertools
 import os
 import subprocess
 import sys
-import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 from compare import measure  # noqa: E402
+from jobs import uuid_of, write_job  # noqa: E402
 
 SIZES = (10, 1000, 100000, 1000000)
 POOL = 10000  # source files, shared by the records of the larger jobs
@@ -37,12 +39,11 @@ def make_pool(tree):
         open(done, "w").close()
 
 
-def write_job(path, header, lines):
+def kept_job(path, lines):
+    """A job written once and kept for later runs (the largest has a million
+    records, streamed from `lines`); a run cut short leaves no job behind."""
     if not os.path.exists(path):
-        with open(path + ".part", "w") as job:
-            job.write(header)
-            job.writelines(lines)
-        os.rename(path + ".part", path)
+        os.rename(write_job(path + ".part", lines), path)
     return path
 
 
@@ -71,8 +72,8 @@ def main():
 
     existence = {}
     for count in SIZES:
-        job = write_job(os.path.join(data, f"exists-{count}.job"), "", (
-            f"file\t{uuid.UUID(int=n)}\t{tree}/d{n % POOL // 100:02}\t{'f' if n % 2 else 'g'}{n % POOL:05}\t1\n"
+        job = kept_job(os.path.join(data, f"exists-{count}.job"), (
+            ("file", uuid_of(n), f"{tree}/d{n % POOL // 100:02}", f"{'f' if n % 2 else 'g'}{n % POOL:05}", "1")
             for n in range(count)))
         medians, peaks = measure(runs, [("existence", None, f"{program} test_file_existence {job}")])
         existence[count] = (medians["existence"], peaks["existence"])
@@ -81,8 +82,9 @@ def main():
     store = os.path.join(data, "store")
     copies = {}
     for count in SIZES:
-        job = write_job(os.path.join(data, f"store-{count}.job"), f"input_base_dir_path\t{tree}\n", (
-            f"file\t{uuid.uuid4()}\td{n % POOL // 100:02}/f{n % POOL:05}\t{store}\t1\n" for n in range(count)))
+        records = (("file", uuid_of(n), f"d{n % POOL // 100:02}/f{n % POOL:05}", store, "1") for n in range(count))
+        job = kept_job(os.path.join(data, f"store-{count}.job"),
+                       itertools.chain([("input_base_dir_path", tree)], records))
         medians, peaks = measure(1 if count >= 1000000 else runs, [
             ("store", f"rm -rf {store}; sync", f"{program} batch_copy_to_resource_store {job}")],
             stop_on_failure=True)

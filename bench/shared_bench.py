@@ -13,7 +13,6 @@ so that every command creates the same directories on the mount. Before each
 run, untimed, the previous run's copies are removed. Prints medians, the
 ratios program / peer, and where the program's time goes (strace -c -w).
 """
-import hashlib
 import os
 import subprocess
 import sys
@@ -21,29 +20,23 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "shared"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from compare import measure, print_comparison  # noqa: E402
+from jobs import stored_path, uuid_of, write_job  # noqa: E402
 import servers  # noqa: E402
-
-
-def uuid_of(n):
-    h = hashlib.md5(str(n).encode()).hexdigest()
-    return f"{h[:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:]}"
-
-
-def fan_out(uuid):
-    return os.path.join(uuid[0:2], uuid[2:4], uuid)
 
 
 def prepare(data, name, files):
     """Sources below data/name in the store's layout, and the job storing them."""
     records = []
     for uuid, size in files:
-        path = os.path.join(data, name, fan_out(uuid))
+        relative = stored_path("", uuid, 1)
+        path = os.path.join(data, name, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as file:
             for offset in range(0, size, 1 << 20):
                 file.write(os.urandom(min(1 << 20, size - offset)))
-        records.append((uuid, fan_out(uuid)))
+        records.append((uuid, relative))
     return os.path.join(data, name), records
 
 
@@ -77,9 +70,7 @@ def bench(program, root, runs, kind, mount):
         source, records = prepare(data, name, files)
         job = os.path.join(data, name + ".job")
         store = os.path.join(mount, name + "-program")
-        with open(job, "w") as text:
-            text.write(f"input_base_dir_path\t{source}\n")
-            text.writelines(f"file\t{uuid}\t{path}\t{store}\t1\n" for uuid, path in records)
+        write_job(job, [("input_base_dir_path", source), *(("file", uuid, path, store, "1") for uuid, path in records)])
         targets = {peer: os.path.join(mount, f"{name}-{peer}") for peer in ("program", "cp", "rsync")}
         fresh = {peer: f"rm -rf {target} && mkdir {target}" for peer, target in targets.items()}
         commands = [("razadedezuzev", fresh["program"], f"{program} batch_copy_to_resource_store {job}"),

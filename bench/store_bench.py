@@ -16,10 +16,11 @@ syncing off with the plain peers.
 import os
 import subprocess
 import sys
-import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 from compare import measure as compare_measure  # noqa: E402
+from jobs import stored_path, uuid_of, write_job  # noqa: E402
 
 PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peers", "store_peer.py")
 SMALL_FILES, SMALL_SIZE, SMALL_DIRECTORIES = 20000, 4096, 20
@@ -39,14 +40,6 @@ def report(title, medians, peaks):
     print(f"== {title}")
     for name, seconds in medians.items():
         print(f"  {name:<34} {seconds:8.3f} s   peak RSS {peaks[name] / 1024:7.1f} MiB")
-
-
-def write_job(path, parameters, records):
-    with open(path, "w") as job:
-        for key, value in parameters.items():
-            job.write(f"{key}\t{value}\n")
-        for record in records:
-            job.write("file\t" + "\t".join(record) + "\n")
 
 
 def make_file(path, size):
@@ -78,10 +71,10 @@ def big_file(program, data, runs):
     make_file(small, 64 << 20)  # past the largest copy buffers
     store, copy = os.path.join(data, "big_store"), os.path.join(data, "big_copy")
     for name, source in (("big", big), ("small", small)):
-        write_job(os.path.join(data, f"{name}.job"), {"input_base_dir_path": data},
-                  [(str(uuid.UUID(int=1)), os.path.basename(source), store, "1")])
-    write_job(os.path.join(data, "big_out.job"), {"output_base_dir_path": copy},
-              [(str(uuid.UUID(int=1)), "copy.bin", store, "1")])
+        write_job(os.path.join(data, f"{name}.job"),
+                  [("input_base_dir_path", data), ("file", uuid_of(1), os.path.basename(source), store, "1")])
+    write_job(os.path.join(data, "big_out.job"),
+              [("output_base_dir_path", copy), ("file", uuid_of(1), "copy.bin", store, "1")])
     # One file each: deleting it costs no search later (see set_aside).
     clean = f"rm -rf {store} {copy}; mkdir -p {copy}; sync"
     medians, peaks = measure(runs, [
@@ -115,7 +108,7 @@ def big_file(program, data, runs):
     subprocess.check_call(["/bin/bash", "-c", set_aside(os.path.join(data, "trash"), store) +
                            f" && {program} batch_copy_to_resource_store {data}/big.job"])
     clean_copy = f"rm -rf {copy}; mkdir -p {copy}; sync"
-    stored = os.path.join(store, "00", "00", str(uuid.UUID(int=1)))
+    stored = stored_path(store, uuid_of(1), 1)
     medians, peaks = measure(runs, [
         ("program, 1 GiB out of the store", clean_copy,
          f"{program} batch_copy_from_resource_store {data}/big_out.job"),
@@ -138,12 +131,9 @@ def small_files(program, data, runs):
     tree = os.path.join(data, "tree")
     names = make_small_tree(tree)
     store, copy = os.path.join(data, "small_store"), os.path.join(data, "tree_copy")
-    uuids = [str(uuid.uuid4()) for _ in names]
-    to_job, from_job = os.path.join(data, "to.job"), os.path.join(data, "from.job")
-    write_job(to_job, {"input_base_dir_path": tree},
-              [(u, n, store, "1") for u, n in zip(uuids, names)])
-    write_job(from_job, {"output_base_dir_path": copy},
-              [(u, n, store, "1") for u, n in zip(uuids, names)])
+    records = [("file", uuid_of(n), name, store, "1") for n, name in enumerate(names)]
+    to_job = write_job(os.path.join(data, "to.job"), [("input_base_dir_path", tree), *records])
+    from_job = write_job(os.path.join(data, "from.job"), [("output_base_dir_path", copy), *records])
 
     clean = set_aside(os.path.join(data, "trash"), store, copy)
     medians, peaks = measure(runs, [

@@ -16,7 +16,9 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 from compare import measure, print_comparison  # noqa: E402
+from jobs import uuid_of, write_job  # noqa: E402
 
 
 def text_block(size, seed):
@@ -41,15 +43,9 @@ def make_archive(path, count, entry_size, method=zipfile.ZIP_DEFLATED, name="f{:
     os.rename(path + ".part", path)
 
 
-def write_job(path, lines):
-    with open(path, "w") as job:
-        job.write("".join(lines))
-
-
 def extract_job(path, archive, out, count):
-    write_job(path, [f"zip_file_path\t{archive}\n", f"output_base_dir_path\t{out}\n"] +
-              [f"file\t{i:08x}-0000-0000-0000-000000000000\tf{i:05}.txt\tf{i:05}.txt\n"
-               for i in range(count)])
+    write_job(path, [("zip_file_path", archive), ("output_base_dir_path", out)] +
+              [("file", uuid_of(i), f"f{i:05}.txt", f"f{i:05}.txt") for i in range(count)])
 
 
 def compare(title, runs, commands):
@@ -96,7 +92,7 @@ def main():
     many = os.path.join(data, "list-50000.zip")
     make_archive(many, 50000, 200)
     job = os.path.join(data, "list.job")
-    write_job(job, [f"zip_file_path\t{many}\n"])
+    write_job(job, [("zip_file_path", many)])
     compare("list_zip_entry, 50,000 entries", runs, [
         ("razadedezuzev list_zip_entry", f"{program} list_zip_entry {job}", None),
         ("7z l", f"7z l {many} > /dev/null", None),
@@ -107,7 +103,7 @@ def main():
     mib = os.path.join(data, "firstblock-1000x1MiB.zip")
     make_archive(mib, 1000, 1 << 20)
     list_job = os.path.join(data, "firstblock.job")
-    write_job(list_job, [f"zip_file_path\t{mib}\n"])
+    write_job(list_job, [("zip_file_path", mib)])
     all_job = os.path.join(data, "firstblock-extract.job")
     extract_job(all_job, mib, out, 1000)
     medians = compare("list_zip_entry_with_first_block, 1,000 entries of 1 MiB", runs, [

@@ -81,3 +81,11 @@ def outcome(process):
 
 def run_job(program, mode, job, lines, **options):
     return outcome(start(program, mode, write_job(job, lines), **options))
+
+
+def uuid_of(n):
+    """A fixed uuid for a number, spread like random ones: its first
+    characters, which name the store's directories, vary from one to the next."""
+    import hashlib
+    digest = hashlib.md5(str(n).encode()).hexdigest()
+    return f"{digest[:8]}-{digest[8:12]}-{digest[12:16]}-{digest[16:20]}-{digest[20:]}"
