@@ -86,3 +86,10 @@ def outcome(process):
 
 def run_job(program, mode, job, lines, **options):
     return outcome(start(program, mode, write_job(job, lines), **options))
+
+
+def job_lines(mode, parameters, records):
+    """A job's lines: the parameters given (None left out), then each record (a dict by
+    column name, extra names ignored) as the mode's columns."""
+    return [(key, value) for key, value in parameters.items() if value is not None] + [
+        ("file", *(str(record[column]) for column in COLUMNS[mode])) for record in records]
