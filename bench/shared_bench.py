@@ -40,24 +40,12 @@ def prepare(data, name, files):
     return os.path.join(data, name), records
 
 
-def gluster_mount(registry):
-    gluster = servers.Gluster(registry)
-    volume = gluster.volume("rzbench", [registry.directory("brick-1"), registry.directory("brick-2")])
-    return gluster.mount(volume, registry.directory("mount"))
-
-
-MOUNTS = {"local": lambda registry: registry.directory("mount"), "GlusterFS": gluster_mount,
-          "SMB": lambda r: servers.Samba(r, {"store": r.directory("share")}).mount(r.directory("mount"), "store"),
-          "CephFS": lambda registry: servers.Ceph(registry).mount(registry.directory("mount")),
-          "NFS": lambda r: servers.Nfs(r, [r.directory("export")]).mount(r.directory("mount"))[0]}
-
-
 def main():
     program, root, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
     for kind in sys.argv[4:] or ["GlusterFS"]:
         home = os.path.join(root, kind)
         try:
-            bench(program, home, runs, kind, MOUNTS[kind](servers.Registry(home)))
+            bench(program, home, runs, kind, servers.KINDS[kind](home).mounts[0])
         finally:
             servers.cleanup(home)
 

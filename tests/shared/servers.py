@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Servers of a store shared over the network, on loopback, below one scratch root.
-What is started is noted in a `started` file below the root first, so that
-`servers.py cleanup ROOT` undoes it all, also after its starter was killed. A server
-that cannot run here raises Unavailable with one line saying why."""
+"""The kinds of store of the shared-store table, one class each: its server on loopback below
+a home of its own, the store mounted twice (two machines). Every process started for a home
+carries the home in its environment (MARK), and daemons pass it on to what they start, so that
+`servers.py cleanup ROOT` finds them all, also after their starter was killed. A server that
+cannot run here raises Unavailable with one line saying why."""
 import glob
 import os
 import signal
@@ -10,6 +11,8 @@ import socket
 import subprocess
 import sys
 import time
+
+MARK = "RAZADEDEZUZEV_SHARED_HOME"
 
 
 class Unavailable(Exception):
@@ -26,15 +29,19 @@ def run(*command, timeout=60, check=True, env=None):
     return result.stdout
 
 
+def spawn(*command, answers=lambda: True, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
+    """A process in the foreground leading a process group (killpg ends it whole), once it answers."""
+    process = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.DEVNULL, env=env,
+                               start_new_session=True)
+    wait_for(lambda: process.poll() is not None or answers(), f"{command} to answer")
+    if process.poll() is not None:
+        raise Unavailable(f"{' '.join(command)} ended at start")
+    return process
+
+
 def listening(port):
     with socket.socket() as probe:
         return probe.connect_ex(("127.0.0.1", port)) == 0
-
-
-def refuse_taken(what, *ports):
-    """A server of this kind already listening here: its ports are not ours."""
-    if any(listening(port) for port in ports):
-        raise Unavailable(f"{what} skipped: a port of {ports} is taken (another server runs here)")
 
 
 def wait_for(condition, what, seconds=20):
@@ -45,270 +52,276 @@ def wait_for(condition, what, seconds=20):
         time.sleep(0.1)
 
 
-def write_text(path, text):
+def configure(path, sections, form="  {} = {}", end=()):
+    """A configuration file: each section's head line, its settings as `form` says, then `end`."""
     with open(path, "w") as file:
-        file.write(text)
+        for head, settings in sections.items():
+            print(head, *(form.format(*setting) for setting in settings.items()), *end, sep="\n", file=file)
     return path
 
 
-def stop(process):
-    """Stops a server started by Registry.spawn, with every process it started."""
-    os.killpg(process.pid, signal.SIGKILL)
-    process.wait()
+class Store:
+    """Two mounts of one store, the server's directories behind them (where readable), a directory that
+    runs out of space and the server's side of it, a full disk's words, the road a file takes to its
+    name as traced, how the server is stopped (by default its process, `server`), restarted, healed."""
+    behind, full_behind, ports, heal = [], [], (), None
+    full_texts = ("No space left on device", "Disk quota exceeded")
+    road = ["openat O_TMPFILE EOPNOTSUPP", "fdatasync", "link", "fsync"]
 
+    def __init__(self, home):
+        self.home = home
+        os.environ[MARK] = home + "/"  # passed on to every process started from here on
+        if any(listening(port) for port in self.ports):
+            raise Unavailable(f"{self.kind} skipped: a port of {self.ports} is taken (another server runs here)")
+        self.setup()
 
-def mounted(path):
-    return any(line.split()[1] == path for line in open("/proc/self/mounts"))
+    def stop(self):
+        os.killpg(self.server.pid, signal.SIGKILL)
+        self.server.wait()
 
-
-class Registry:
-    """What was started below a root, written down before anything else."""
-
-    def __init__(self, root):
-        self.root = root
-        os.makedirs(root, exist_ok=True)
-
-    def note(self, kind, value):
-        with open(os.path.join(self.root, "started"), "a") as record:
-            print(kind, value, file=record)
-
-    def spawn(self, command, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
-        """A server in the foreground, leading a process group that stop() ends whole."""
-        process = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.DEVNULL, env=env,
-                                   start_new_session=True)
-        self.note("group", process.pid)
-        return process
-
-    def mount(self, path, *command, env=None):
-        """Runs the command that mounts at `path` (already there), noted first."""
-        self.note("mount", path)
-        run(*command, env=env)
-        return path
+    def path(self, *parts):
+        return os.path.join(self.home, *parts)
 
     def directory(self, *parts):
-        path = os.path.join(self.root, *parts)
-        os.makedirs(path, exist_ok=True)
+        os.makedirs(self.path(*parts), exist_ok=True)
+        return self.path(*parts)
+
+    def mount(self, n, *command, env=None):
+        """Runs the command that mounts at mount-N (given last, its log beside it as mount-N.log)."""
+        path = self.directory(f"mount-{n}")
+        run(*[part.replace("LOG", path + ".log") for part in command], path, env=env)
         return path
 
-    def small_file_system(self, name, mebibytes):
-        """An ext4 image of that size, loop-mounted: a disk that runs full."""
-        image, path = os.path.join(self.root, name + ".img"), self.directory(name)
-        run("truncate", "-s", f"{mebibytes}M", image)
-        run("mkfs.ext4", "-q", "-m", "0", image)
-        device = run("losetup", "--find", "--show", image).strip()
-        self.note("loop", device)
-        return self.mount(path, "mount", device, path)
+    def small_disk(self, name):
+        """An ext4 of 24 MiB, loop-mounted (the loop device goes with the mount): a disk that runs full."""
+        run("truncate", "-s", "24M", self.path(name + ".img"))
+        run("mkfs.ext4", "-q", "-m", "0", self.path(name + ".img"))
+        run("mount", "-o", "loop", self.path(name + ".img"), self.directory(name))
+        return self.path(name)
 
 
-class Gluster:
-    """glusterd on 127.0.0.1 with its own working and run directories."""
+class Local(Store):
+    kind, road, stop = "local disk", ["openat O_TMPFILE", "fdatasync", "linkat", "fsync"], None
 
-    def __init__(self, registry):
-        self.registry = registry
-        refuse_taken("GlusterFS", 24007)
+    def setup(self):
+        self.mounts, self.full = [self.directory("store")] * 2, self.small_disk("full")
+
+
+class Gluster(Store):
+    """glusterd on 127.0.0.1 with its own working and run directories; the store a volume replicated
+    over two bricks, the full store another over two small disks, mounted a third time."""
+    kind, ports = "GlusterFS", (24007,)
+
+    def setup(self):
         # The command line refuses 127.0.0.1 as a brick's host; a name of this
         # machine that resolves to loopback is accepted.
-        self.host = socket.gethostname()
-        if not socket.gethostbyname(self.host).startswith("127."):
-            raise Unavailable(f"GlusterFS skipped: the host name {self.host} does not resolve to loopback")
-        self.home = registry.directory("gluster")
-        self.socket, work = os.path.join(self.home, "glusterd.socket"), registry.directory("gluster", "work")
+        host = socket.gethostname()
+        if not socket.gethostbyname(host).startswith("127."):
+            raise Unavailable(f"GlusterFS skipped: the host name {host} does not resolve to loopback")
+        self.socket, work = self.path("glusterd.socket"), self.directory("work")
         run("cp", "-r", "/var/lib/glusterd/groups", "/var/lib/glusterd/hooks", work)
-        options = {"working-directory": work, "run-directory": registry.directory("gluster", "run"),
-                   "glusterd-sockfile": self.socket, "transport-type": "socket", "transport.address-family": "inet",
+        options = {"working-directory": work, "run-directory": self.directory("run"), "glusterd-sockfile": self.socket,
+                   "transport-type": "socket", "transport.address-family": "inet", "ping-timeout": 0,
                    "transport.socket.bind-address": "127.0.0.1", "transport.socket.listen-port": 24007,
-                   "ping-timeout": 0, "event-threads": 1}
-        volfile = write_text(os.path.join(self.home, "glusterd.vol"), "volume management\n  type mgmt/glusterd\n" +
-                             "".join(f"  option {k} {v}\n" for k, v in options.items()) + "end-volume\n")
-        pidfile = os.path.join(self.home, "glusterd.pid")
-        run("glusterd", "-f", volfile, "-p", pidfile, "-l", os.path.join(self.home, "glusterd.log"))
-        wait_for(lambda: os.path.exists(pidfile) and os.path.exists(self.socket), "glusterd start")
-        self.registry.note("pid", open(pidfile).read().strip())
-        self.registry.note("pidfiles", registry.directory("gluster", "run"))
+                   "event-threads": 1}
+        volfile = configure(self.path("glusterd.vol"), {"volume management\n  type mgmt/glusterd": options},
+                            "  option {} {}", ["end-volume"])
+        run("glusterd", "-f", volfile, "-p", self.path("glusterd.pid"), "-l", self.path("glusterd.log"))
+        wait_for(lambda: os.path.exists(self.socket), "glusterd start")
+        self.behind, self.full_behind = [self.directory("bricks", n) for n in "12"], [self.small_disk(f"full-{n}")
+                                                                                      for n in "12"]
+        for volume, bricks in (("rzstore", self.behind), ("rzfull", self.full_behind)):
+            self.cli("volume", "create", volume, "replica", "2", *[f"{host}:{brick}" for brick in bricks], "force")
+            # A server that stops answering is given up after 5 s (42 by default).
+            for key, value in (("network.ping-timeout", 5), ("network.frame-timeout", 30)):
+                self.cli("volume", "set", volume, key, str(value))
+            self.cli("volume", "start", volume)
+        *self.mounts, self.full = [self.mount(n, "mount", "-t", "glusterfs", "-o", "log-file=LOG", f"127.0.0.1:/{name}")
+                                   for n, name in ((1, "rzstore"), (2, "rzstore"), (3, "rzfull"))]
 
     def cli(self, *args):
         return run("gluster", f"--glusterd-sock={self.socket}", "--mode=script", *args)
 
-    def volume(self, name, bricks, options=()):
-        """A volume replicated over the brick directories, with (key, value) options, started."""
-        self.cli("volume", "create", name, "replica", str(len(bricks)),
-                 *[f"{self.host}:{brick}" for brick in bricks], "force")
-        for key, value in options:
-            self.cli("volume", "set", name, key, str(value))
-        self.cli("volume", "start", name)
-        return name
+    def stop(self, number=signal.SIGSTOP):
+        """Both bricks of the store stop answering (SIGCONT: answer again)."""
+        for pidfile in glob.glob(self.path("run", "vols", "rzstore", "*.pid")):
+            os.kill(int(open(pidfile).read()), number)
 
-    def mount(self, name, path):
-        return self.registry.mount(path, "mount", "-t", "glusterfs", "-o", f"log-file={path}.log", f"127.0.0.1:/{name}", path)
+    def restart(self):
+        self.stop(signal.SIGCONT)
+
+    def heal(self):
+        self.cli("volume", "heal", "rzstore")
 
 
-class Samba:
-    """smbd on 127.0.0.1:445, one share per directory, guests writing as root."""
+class Smb(Store):
+    """smbd on 127.0.0.1:445, one share per directory, guests writing as root; each mount
+    smbnetfs (FUSE over libsmbclient), the shares below 127.0.0.1/ there."""
+    kind, ports = "SMB (smbnetfs)", (445,)
+    road = Store.road[:2] + ["link EPERM", "renameat2 EINVAL", "openat O_EXCL", "fsync"]
 
-    def __init__(self, registry, shares):
-        self.registry = registry
-        refuse_taken("SMB", 445)
-        home = registry.directory("samba")
-        settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": "445", "disable netbios": "yes",
-                    "server role": "standalone server", "map to guest": "Bad User", "guest account": "root",
-                    "load printers": "no", "printcap name": "/dev/null", "disable spoolss": "yes",
-                    "log file": os.path.join(home, "smbd.log")}
-        for key in ("private", "lock", "state", "cache", "pid"):
-            settings[key + " dir" if key == "private" else key + " directory"] = registry.directory("samba", key)
-        config = write_text(os.path.join(home, "smb.conf"), "[global]\n" + "".join(
-            f"  {k} = {v}\n" for k, v in settings.items()) + "".join(
-            f"[{share}]\n  path = {path}\n  read only = no\n  guest ok = yes\n  force user = root\n"
-            for share, path in shares.items()))
-        # smbd ends when its standard input does, so that is a pipe kept open.
-        self.process = registry.spawn(["smbd", "-F", "--no-process-group", "-s", config], stdin=subprocess.PIPE)
-        wait_for(lambda: self.process.poll() is not None or listening(445), "smbd start")
-        if self.process.poll() is not None:
-            raise Unavailable(f"SMB skipped: smbd ended at start, see {settings['log file']}")
+    def setup(self):
+        self.behind, self.full_behind = [self.directory("share")], [self.small_disk("full-share")]
+        settings = {"interfaces": "127.0.0.1", "bind interfaces only": "yes", "smb ports": 445,
+                    "disable netbios": "yes", "server role": "standalone server", "map to guest": "Bad User",
+                    "guest account": "root", "load printers": "no", "printcap name": "/dev/null",
+                    "disable spoolss": "yes", "log file": self.path("smbd.log"),
+                    **{key + (" dir" if key == "private" else " directory"): self.directory(key)
+                       for key in ("private", "lock", "state", "cache", "pid")}}
+        self.config = configure(self.path("smb.conf"), {"[global]": settings, **{
+            f"[{share}]": {"path": path, "read only": "no", "guest ok": "yes", "force user": "root"}
+            for share, path in (("store", self.behind[0]), ("full", self.full_behind[0]))}})
+        self.restart()
         # smbnetfs reads its settings (and libsmbclient's) from $HOME/.smb.
-        self.client_home = registry.directory("samba", "client")
-        smb = registry.directory("samba", "client", ".smb")
-        write_text(os.path.join(smb, "smb.conf"), "[global]\n  client min protocol = SMB2\n")
-        os.chmod(write_text(os.path.join(smb, "smbnetfs.conf"), 'auth "guest" ""\nhost 127.0.0.1 visible=true\n'), 0o600)
+        smb = self.directory("client", ".smb")
+        configure(os.path.join(smb, "smb.conf"), {"[global]": {"client min protocol": "SMB2"}})
+        os.chmod(configure(os.path.join(smb, "smbnetfs.conf"), dict.fromkeys(
+            ['auth "guest" ""', "host 127.0.0.1 visible=true"], {})), 0o600)
+        for n in (1, 2):
+            self.mount(n, "smbnetfs", "-o", "smb_query_browsers=false,smb_timeout=10000,log_file=LOG",
+                       env=dict(os.environ, HOME=self.path("client")))
+        self.mounts = [self.path(f"mount-{n}", "127.0.0.1", "store") for n in (1, 2)]
+        self.full = self.path("mount-1", "127.0.0.1", "full")
+        wait_for(lambda: all(map(os.path.isdir, self.mounts)), "the shares at the mounts")
 
-    def mount(self, path, share):
-        """Mounts the server's shares at `path`; returns the share's directory."""
-        self.registry.mount(path, "smbnetfs", path, "-o", f"smb_query_browsers=false,smb_timeout=10000,log_file={path}.log",
-                            env=dict(os.environ, HOME=self.client_home))
-        directory = os.path.join(path, "127.0.0.1", share)
-        wait_for(lambda: os.path.isdir(directory), f"the share {share} at {path}")
-        return directory
+    def restart(self):
+        # smbd ends when its standard input does, so that is a pipe kept open.
+        self.server = spawn("smbd", "-F", "--no-process-group", "-s", self.config, answers=lambda: listening(445),
+                            stdin=subprocess.PIPE)
 
 
-class Ceph:
-    """A one-node CephFS on 127.0.0.1 (a monitor, a manager, an object store
-    daemon keeping its data in memory, a metadata server), all below ROOT/ceph;
-    each mount is a ceph-fuse process. rz_full is a second data pool, for quotas."""
+class Ceph(Store):
+    """A one-node CephFS on 127.0.0.1 (a monitor, a manager, an object store daemon keeping its data
+    in memory, a metadata server); each mount a ceph-fuse process. The full directory keeps its
+    files in a second data pool, rz_full, with a quota of 24 MiB."""
+    kind, ports, fsid = "CephFS", (13300, 16789), "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c"
 
-    def __init__(self, registry, ports=(13300, 16789), memory=1536 << 20):
-        self.registry, self.home = registry, registry.directory("ceph")
-        refuse_taken("CephFS", *ports)
-        self.config, fsid, home = os.path.join(self.home, "ceph.conf"), "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c", self.home
-        address = f"[v2:127.0.0.1:{ports[0]},v1:127.0.0.1:{ports[1]}]"
-        settings = [f"fsid = {fsid}", f"mon host = {address}", "public addr = 127.0.0.1", "cluster addr = 127.0.0.1",
-                    "ms bind port min = 17300", "ms bind port max = 17399", "osd objectstore = memstore",
-                    f"memstore device bytes = {memory}", "osd pool default size = 1", "osd pool default min size = 1",
-                    "osd crush chooseleaf type = 0", "mon allow pool size one = true",
-                    "mon warn on pool no redundancy = false", "osd pool default pg autoscale mode = off"]
-        settings += [f"auth {who} required = none" for who in ("cluster", "service", "client")]
-        settings += [f"{what} = {home}/{where}" for what, where in (
-            ("run dir", "run"), ("pid file", "run/$name.pid"), ("admin socket", "run/$name.asok"),
-            ("log file", "log/$name.log"), *((f"{daemon} data", "data/$name") for daemon in ("mon", "osd", "mds", "mgr")))]
+    def setup(self, memory=1536 << 20):
+        self.config, address = self.path("ceph.conf"), f"[v2:127.0.0.1:{self.ports[0]},v1:127.0.0.1:{self.ports[1]}]"
+        for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a"):
+            self.directory(part)
+        settings = {"fsid": self.fsid, "mon host": address, "public addr": "127.0.0.1", "cluster addr": "127.0.0.1",
+                    "ms bind port min": 17300, "ms bind port max": 17399, "osd objectstore": "memstore",
+                    "memstore device bytes": memory, "osd pool default size": 1, "osd pool default min size": 1,
+                    "osd crush chooseleaf type": 0, "mon allow pool size one": "true",
+                    "mon warn on pool no redundancy": "false", "osd pool default pg autoscale mode": "off",
+                    **{f"auth {who} required": "none" for who in ("cluster", "service", "client")},
+                    "run dir": self.path("run"), "pid file": self.path("run", "$name.pid"),
+                    "admin socket": self.path("run", "$name.asok"), "log file": self.path("log", "$name.log"),
+                    **{f"{daemon} data": self.path("data", "$name") for daemon in ("mon", "osd", "mds", "mgr")}}
         # A second mount starts only with a pid file and socket of its own.
-        client = [f"{what} = {home}/{where}.$pid.{end}" for what, where, end in (
-            ("pid file", "run/$name", "pid"), ("admin socket", "run/$name", "asok"), ("log file", "log/$name", "log"))]
-        write_text(self.config, "[global]\n" + "\n".join(settings) + "\n[client]\n" + "\n".join(client) + "\n")
-        [registry.directory("ceph", *part.split("/")) for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a")]
-        registry.note("pidfiles", os.path.join(home, "run"))
-        run("monmaptool", "--create", "--fsid", fsid, "--addv", "a", address, os.path.join(home, "monmap"))
-        run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", os.path.join(home, "monmap"))
+        client = {what: self.path(where, f"$name.$pid.{end}") for what, where, end in (
+            ("pid file", "run", "pid"), ("admin socket", "run", "asok"), ("log file", "log", "log"))}
+        configure(self.config, {"[global]": settings, "[client]": client})
+        run("monmaptool", "--create", "--fsid", self.fsid, "--addv", "a", address, self.path("monmap"))
+        run("ceph-mon", "-c", self.config, "--mkfs", "-i", "a", "--monmap", self.path("monmap"))
         for daemon in ("mon.a", "mgr.x"):
-            self.start(daemon)
-        self.cli("osd", "new", fsid)  # the object store daemon's own id
-        run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", fsid, timeout=120)
+            self.restart(daemon)
+        self.cli("osd", "new", self.fsid)  # the object store daemon's own id
+        run("ceph-osd", "-c", self.config, "-i", "0", "--mkfs", "--osd-uuid", self.fsid, timeout=120)
         for daemon in ("osd.0", "mds.a"):
-            self.start(daemon)
+            self.restart(daemon)
         for pool in ("rz_meta", "rz_data", "rz_full"):
             self.cli("osd", "pool", "create", pool, "8")
         self.cli("fs", "new", "rzfs", "rz_meta", "rz_data", "--force")
         self.cli("fs", "add_data_pool", "rzfs", "rz_full")
         wait_for(lambda: "up:active" in self.cli("mds", "stat"), "the metadata server to be active", 60)
+        self.mounts = [self.mount(n, "ceph-fuse", "-c", self.config) for n in (1, 2)]
+        self.full = self.directory("mount-1", "full")
+        os.setxattr(self.full, "ceph.dir.layout.pool", b"rz_full")
+        self.cli("osd", "pool", "set-quota", "rz_full", "max_bytes", str(24 << 20))
+        # A pool over its quota refuses writes only once the monitor has seen
+        # it full: filled first, then the job finds it full.
+        run("dd", "if=/dev/zero", f"of={self.full}/filler", "bs=1M", "count=32", check=False)
+        wait_for(lambda: "full_quota" in self.cli("osd", "pool", "ls", "detail"), "the quota to be reached", 60)
 
     def cli(self, *args):
         return run("ceph", "-c", self.config, *args)
 
-    def start(self, daemon):
+    def restart(self, daemon="mds.a"):
         run(f"ceph-{daemon.split('.')[0]}", "-c", self.config, "-i", daemon.split(".")[1], timeout=120)
 
-    def mount(self, path):
-        return self.registry.mount(path, "ceph-fuse", "-c", self.config, path)
+    def stop(self):
+        """The metadata server killed."""
+        os.kill(int(open(self.path("run", "mds.a.pid")).read()), signal.SIGKILL)
 
 
+class Nfs(Store):
+    """nfs-ganesha exporting two directories over NFSv3 with the rpcbind it needs, in a network
+    namespace holding only the loopback (kept by a bind mount below the home). Each mount is a
+    client of its own there (gvfs's libnfs back end behind gvfsd-fuse, its own session bus)."""
+    kind, road = "NFS (gvfs)", Store.road[:2] + ["link EPERM", "renameat2", "fsync"]
+    full_texts = ("Input/output error",)  # gvfs answers every failure of the server with EIO, a full disk too
 
-class Nfs:
-    """nfs-ganesha exporting directories over NFSv3 with the rpcbind it needs, in a network
-    namespace holding only the loopback. Each mount is a client of its own there (gvfs's
-    libnfs back end behind gvfsd-fuse, its own session bus), seen by every program."""
+    def setup(self):
+        self.behind, self.full_behind = [self.directory("export")], [self.small_disk("full-export")]
+        exports, self.enter = self.behind + self.full_behind, ["nsenter", f"--net={self.path('netns')}"]
+        open(self.path("netns"), "w").close()
+        run("unshare", f"--net={self.path('netns')}", "ip", "link", "set", "lo", "up")
+        spawn(*self.enter, "rpcbind", "-w", "-f")
+        share = {"Access_Type": "RW", "Protocols": 3, "Squash": "No_Root_Squash", "Transports": "TCP", "SecType": "sys"}
+        self.config = configure(self.path("ganesha.conf"), {
+            "NFS_CORE_PARAM {": {"Protocols": 3, "Enable_NLM": "false", "Enable_RQUOTA": "false"},
+            **{f"EXPORT {{ Export_Id = {n}; FSAL {{ Name = VFS; }}": {"Path": path, "Pseudo": path, **share}
+               for n, path in enumerate(exports, 1)}}, "  {} = {};", ["}"])
+        self.restart()
+        for n in (1, 2):
+            home = self.directory("clients", str(n))
+            env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=home, GVFS_REMOTE_VOLUME_MONITOR_IGNORE="1")
+            bus = spawn(*self.enter, "dbus-daemon", "--session", "--nofork", "--print-address=1", env=env,
+                        stdout=subprocess.PIPE)
+            env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+            spawn(*self.enter, "/usr/libexec/gvfsd", "--no-fuse", env=env)
+            spawn(*self.enter, "/usr/libexec/gvfsd-fuse", self.directory(f"mount-{n}"), "-f", "-o", "allow_other",
+                  answers=lambda: mount_points(self.path(f"mount-{n}")), env=env)
+            for export in exports:
+                run(*self.enter, "gio", "mount", f"nfs://127.0.0.1{export}", env=env)
+        at = [self.path(f"mount-{n}", "nfs:host=127.0.0.1,prefix=" + export.replace("/", "%2F"))
+              for n, export in ((1, exports[0]), (2, exports[0]), (1, exports[1]))]
+        self.mounts, self.full = at[:2], at[2]
 
-    def __init__(self, registry, exports):
-        self.registry, self.exports, self.home = registry, exports, registry.directory("nfs")
-        namespace = f"razadedezuzev-{os.getpid()}"
-        run("ip", "netns", "add", namespace)
-        registry.note("netns", namespace)
-        run("ip", "-n", namespace, "link", "set", "lo", "up")
-        self.enter = ["nsenter", f"--net=/run/netns/{namespace}"]
-        self.spawn("rpcbind", "-w", "-f")
-        self.config = write_text(os.path.join(self.home, "ganesha.conf"), "".join(
-            ["NFS_CORE_PARAM { Protocols = 3; Enable_NLM = false; Enable_RQUOTA = false; }\n"] +
-            [f"EXPORT {{ Export_Id = {n}; Path = {path}; Pseudo = {path}; Access_Type = RW; Protocols = 3; Squash = "
-             "No_Root_Squash; Transports = TCP; SecType = sys; FSAL { Name = VFS; } }\n" for n, path in enumerate(exports, 1)]))
-        self.start()
-
-    def spawn(self, *command, env=None, stdout=subprocess.DEVNULL):
-        return self.registry.spawn([*self.enter, *command], env=env, stdout=stdout)
-
-    def start(self):
-        self.server = self.spawn("ganesha.nfsd", "-F", "-f", self.config, "-L", os.path.join(self.home, "ganesha.log"),
-                                 "-p", os.path.join(self.home, "ganesha.pid"))
-        answers = lambda: run(*self.enter, "rpcinfo", "-t", "127.0.0.1", "nfs", "3", check=False)  # noqa: E731
-        wait_for(lambda: self.server.poll() is not None or answers().startswith("program"), "ganesha start")
-        if self.server.poll() is not None:
-            raise Unavailable(f"NFS skipped: ganesha.nfsd ended at start, see {self.home}/ganesha.log")
-
-    def mount(self, path):
-        """Mounts every export at `path`; returns their directories there."""
-        home = self.registry.directory("nfs", os.path.basename(path))
-        env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=home, GVFS_REMOTE_VOLUME_MONITOR_IGNORE="1")
-        bus = self.spawn("dbus-daemon", "--session", "--nofork", "--print-address=1", env=env, stdout=subprocess.PIPE)
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
-        self.spawn("/usr/libexec/gvfsd", "--no-fuse", env=env)
-        self.spawn("/usr/libexec/gvfsd-fuse", path, "-f", "-o", "allow_other", env=env)
-        self.registry.note("mount", path)
-        wait_for(lambda: mounted(path), f"gvfsd-fuse at {path}")
-        for export in self.exports:
-            run(*self.enter, "gio", "mount", f"nfs://127.0.0.1{export}", env=env)
-        return [os.path.join(path, "nfs:host=127.0.0.1,prefix=" + export.replace("/", "%2F")) for export in self.exports]
+    def restart(self):
+        answers = lambda: run(*self.enter, "rpcinfo", "-t", "127.0.0.1", "nfs", "3", check=False).startswith("program")
+        self.server = spawn(*self.enter, "ganesha.nfsd", "-F", "-f", self.config, "-L", self.path("ganesha.log"), "-p",
+                            self.path("ganesha.pid"), answers=answers)
 
 
-def remove_own_socket(pid):
-    """glusterd gives its bricks sockets in the system's run directory."""
-    arguments = open(f"/proc/{pid}/cmdline").read().split("\0") if os.path.exists(f"/proc/{pid}/cmdline") else []
-    for flag, value in zip(arguments, arguments[1:]):
-        if flag == "-S" and value.startswith("/var/run/gluster/") and value.endswith(".socket"):
-            subprocess.call(["rm", "-f", value])
+KINDS = {"local": Local, "GlusterFS": Gluster, "SMB": Smb, "CephFS": Ceph, "NFS": Nfs}
+
+
+def mount_points(root):
+    """The mount points at and below root, newest first."""
+    points = [line.split()[1] for line in open("/proc/self/mounts")]
+    return [point for point in reversed(points) if (point + "/").startswith(root + "/")]
+
+
+def marked(root):
+    """The processes started for a home below root, this one aside."""
+    found, mark = [], f"\0{MARK}={os.path.normpath(root)}/".encode()
+    for pid in [int(name) for name in os.listdir("/proc") if name.isdigit() and int(name) != os.getpid()]:
+        try:
+            found += [pid] if mark in b"\0" + open(f"/proc/{pid}/environ", "rb").read() else []
+        except OSError:
+            pass  # ended meanwhile
+    return found
 
 
 def cleanup(root):
-    """Unmounts, stops and detaches what the registries below root name
-    (root's own and each server's), newest first."""
-    homes = [root] + [os.path.join(root, name) for name in (os.listdir(root) if os.path.isdir(root) else [])]
-    lines = [line for home in homes if not mounted(home) and os.path.exists(os.path.join(home, "started"))
-             for line in open(os.path.join(home, "started")).read().split("\n") if line]
-    entries = [line.split(" ", 1) for line in reversed(lines)]
-    # Client mounts first (their servers still answer), then the processes,
-    # then what the servers held open (a brick's or share's own disk).
-    for attempt in ("first", "last"):
-        for kind, value in entries:
-            if kind == "mount" and mounted(value) and subprocess.call(["timeout", "20", "umount", value], stderr=subprocess.DEVNULL):
-                if attempt == "last":
-                    subprocess.call(["timeout", "20", "umount", "-l", value])
-        if attempt == "last":
-            break
-        for kind, value in entries:
-            pids = [int(value)] if kind in ("pid", "group") else []
-            if kind == "pidfiles":  # the bricks and healing daemons glusterd started
-                pids = [int(open(f).read().strip() or 0) for f in glob.glob(value + "/**/*.pid", recursive=True)]
-            for pid, name in ((pid, name) for pid in pids if pid > 0 for name in ("CONT", "KILL")):
-                remove_own_socket(pid)
-                subprocess.call(["kill", f"-{name}", "--", f"-{pid}" if kind == "group" else str(pid)], stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
-    for kind, value in entries:
-        undo = {"loop": ["losetup", "-d", value], "netns": ["ip", "netns", "delete", value]}.get(kind)
-        subprocess.call(undo, stderr=subprocess.DEVNULL) if undo else None
+    """Stops every process started for root (the FUSE clients among them), detaches every mount below
+    it, newest first (the clients' before the disks the servers held), and removes it."""
+    for pid in marked(root):
+        arguments = open(f"/proc/{pid}/cmdline").read().split("\0") if os.path.exists(f"/proc/{pid}/cmdline") else []
+        # glusterd gives its bricks sockets in the system's run directory.
+        for flag, value in zip(arguments, arguments[1:]):
+            if flag == "-S" and value.startswith("/var/run/gluster/") and value.endswith(".socket"):
+                subprocess.call(["rm", "-f", value])
+        subprocess.call(["kill", "-KILL", str(pid)], stderr=subprocess.DEVNULL)
+    try:
+        wait_for(lambda: not marked(root), "every process started to end")
+    except Unavailable as reason:
+        print(reason, file=sys.stderr)
+    for point in mount_points(os.path.normpath(root)):
+        subprocess.call(["timeout", "20", "umount", "-l", point])
     subprocess.call(["rm", "-rf", root])
 
 

@@ -89,3 +89,10 @@ def uuid_of(n):
     import hashlib
     digest = hashlib.md5(str(n).encode()).hexdigest()
     return f"{digest[:8]}-{digest[8:12]}-{digest[12:16]}-{digest[16:20]}-{digest[20:]}"
+
+
+def job_lines(mode, parameters, records):
+    """A job's lines: the parameters given (None left out), then each record (a dict by
+    column name, extra names ignored) as the mode's columns."""
+    return [(key, value) for key, value in parameters.items() if value is not None] + [
+        ("file", *(str(record[column]) for column in COLUMNS[mode])) for record in records]
