@@ -86,3 +86,23 @@ def outcome(process):
 
 def run_job(program, mode, job, lines, **options):
     return outcome(start(program, mode, write_job(job, lines), **options))
+
+
+def job_lines(mode, parameters, records):
+    """A job's lines for write_job: its parameters (a dict), then a line per record, each a
+    dict by the mode's COLUMNS (a column missing from one is a KeyError, not a short line)."""
+    yield from parameters.items()
+    for record in records:
+        yield ("file", *(record[column] for column in COLUMNS[mode]))
+
+
+def write_kept_job(path, lines):
+    """write_job once: a job already there is kept, and one is there whole or not at all."""
+    if not os.path.exists(path):
+        os.replace(write_job(path + ".part", lines), path)
+    return path
+
+
+def numbered_uuid(n):
+    """The n-th of a run of uuids, from 00000000-0000-0000-0000-000000000001 up."""
+    return f"00000000-0000-0000-0000-{n + 1:012x}"
