@@ -20,7 +20,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 from compare import measure  # noqa: E402
-from jobs import uuid_of, write_job  # noqa: E402
+from jobs import uuid_of, write_kept_job  # noqa: E402
 
 SIZES = (10, 1000, 100000, 1000000)
 POOL = 10000  # source files, shared by the records of the larger jobs
@@ -37,14 +37,6 @@ def make_pool(tree):
             with open(os.path.join(directory, f"f{n:05}"), "wb") as out:
                 out.write(os.urandom(1024))
         open(done, "w").close()
-
-
-def kept_job(path, lines):
-    """A job written once and kept for later runs (the largest has a million
-    records, streamed from `lines`); a run cut short leaves no job behind."""
-    if not os.path.exists(path):
-        os.rename(write_job(path + ".part", lines), path)
-    return path
 
 
 def row(name, count, seconds, peak_kib):
@@ -72,7 +64,7 @@ def main():
 
     existence = {}
     for count in SIZES:
-        job = kept_job(os.path.join(data, f"exists-{count}.job"), (
+        job = write_kept_job(os.path.join(data, f"exists-{count}.job"), (
             ("file", uuid_of(n), f"{tree}/d{n % POOL // 100:02}", f"{'f' if n % 2 else 'g'}{n % POOL:05}", "1")
             for n in range(count)))
         medians, peaks = measure(runs, [("existence", None, f"{program} test_file_existence {job}")])
@@ -83,7 +75,7 @@ def main():
     copies = {}
     for count in SIZES:
         records = (("file", uuid_of(n), f"d{n % POOL // 100:02}/f{n % POOL:05}", store, "1") for n in range(count))
-        job = kept_job(os.path.join(data, f"store-{count}.job"),
+        job = write_kept_job(os.path.join(data, f"store-{count}.job"),
                        itertools.chain([("input_base_dir_path", tree)], records))
         medians, peaks = measure(1 if count >= 1000000 else runs, [
             ("store", f"rm -rf {store}; sync", f"{program} batch_copy_to_resource_store {job}")],

@@ -91,8 +91,22 @@ def uuid_of(n):
     return f"{digest[:8]}-{digest[8:12]}-{digest[12:16]}-{digest[16:20]}-{digest[20:]}"
 
 
+def numbered_uuid(n):
+    """The n-th of a run of uuids, from 00000000-0000-0000-0000-000000000001 up:
+    all in one directory of the store, where a count must not depend on the spread."""
+    return f"00000000-0000-0000-0000-{n + 1:012x}"
+
+
 def job_lines(mode, parameters, records):
-    """A job's lines: the parameters given (None left out), then each record (a dict by
-    column name, extra names ignored) as the mode's columns."""
-    return [(key, value) for key, value in parameters.items() if value is not None] + [
-        ("file", *(str(record[column]) for column in COLUMNS[mode])) for record in records]
+    """A job's lines for write_job: its parameters (a dict; None left out), then a line per
+    record, each a dict by the mode's COLUMNS (a column missing from one is a KeyError)."""
+    yield from ((key, value) for key, value in parameters.items() if value is not None)
+    for record in records:
+        yield ("file", *(str(record[column]) for column in COLUMNS[mode]))
+
+
+def write_kept_job(path, lines):
+    """write_job once: a job already there is kept, and one is there whole or not at all."""
+    if not os.path.exists(path):
+        os.replace(write_job(path + ".part", lines), path)
+    return path
