@@ -86,3 +86,24 @@ def outcome(process):
 
 def run_job(program, mode, job, lines, **options):
     return outcome(start(program, mode, write_job(job, lines), **options))
+
+
+# --- Small helpers for harnesses that write many records and read them back by uuid
+
+def job_lines(mode, parameters, records=()):
+    """A job's lines: its parameters ({name: value}), then one line per record, a dict by the mode's COLUMNS."""
+    return [*parameters.items(), *(("file", *(str(record[c]) for c in COLUMNS[mode])) for record in records)]
+
+
+def result_rows(text):
+    """A result file's lines, each split into its fields."""
+    return [line.split("\t") for line in text.split("\n")[:-1]]
+
+
+def uuid_of(n):
+    """Record n's uuid; number_of(uuid) gives n back, as result lines name their records by uuid."""
+    return "%08x-0000-4000-8000-%012x" % (n & 0xFFFFFFFF, n)
+
+
+def number_of(uuid):
+    return int(uuid.rsplit("-", 1)[1], 16)
