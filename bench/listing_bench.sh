@@ -39,12 +39,12 @@ root, exists_job, missing_job, missing_root_job = sys.argv[1:]
 # Record n: file n % 100 of directory n // 100, under another name when n is odd.
 directories = [f"{root}/a{a}/b{b}/c{c}" for a in range(10) for b in range(10) for c in range(10)]
 names = ("file{:03}.dat", "gone{:03}.dat")
-write_job(exists_job, (("file", uuid_of(n), directories[n // 100], names[n % 2].format(n % 100), "1")
+write_job(exists_job, (("file", uuid_of(n, spread=True), directories[n // 100], names[n % 2].format(n % 100), "1")
                        for n in range(100000)))
 
 
 def missing(base):
-    return (("file", uuid_of(n), f"{base}/d{n % 1000}", f"file{n}.bin", "1") for n in range(1000000))
+    return (("file", uuid_of(n, spread=True), f"{base}/d{n % 1000}", f"file{n}.bin", "1") for n in range(1000000))
 
 
 write_job(missing_job, missing(f"{root}/nowhere"))

@@ -65,8 +65,8 @@ def main():
     existence = {}
     for count in SIZES:
         job = write_kept_job(os.path.join(data, f"exists-{count}.job"), (
-            ("file", uuid_of(n), f"{tree}/d{n % POOL // 100:02}", f"{'f' if n % 2 else 'g'}{n % POOL:05}", "1")
-            for n in range(count)))
+            ("file", uuid_of(n, spread=True), f"{tree}/d{n % POOL // 100:02}",
+             f"{'f' if n % 2 else 'g'}{n % POOL:05}", "1") for n in range(count)))
         medians, peaks = measure(runs, [("existence", None, f"{program} test_file_existence {job}")])
         existence[count] = (medians["existence"], peaks["existence"])
     report("test_file_existence, half the files missing", existence)
@@ -74,9 +74,10 @@ def main():
     store = os.path.join(data, "store")
     copies = {}
     for count in SIZES:
-        records = (("file", uuid_of(n), f"d{n % POOL // 100:02}/f{n % POOL:05}", store, "1") for n in range(count))
+        records = (("file", uuid_of(n, spread=True), f"d{n % POOL // 100:02}/f{n % POOL:05}", store, "1")
+                   for n in range(count))
         job = write_kept_job(os.path.join(data, f"store-{count}.job"),
-                       itertools.chain([("input_base_dir_path", tree)], records))
+                             itertools.chain([("input_base_dir_path", tree)], records))
         medians, peaks = measure(1 if count >= 1000000 else runs, [
             ("store", f"rm -rf {store}; sync", f"{program} batch_copy_to_resource_store {job}")],
             stop_on_failure=True)

@@ -52,7 +52,7 @@ def main():
 
 def bench(program, root, runs, kind, mount):
     data = os.path.join(root, "data")
-    jobs = [("2,000 x 4 KiB", "small", [(uuid_of(n), 4096) for n in range(2000)]),
+    jobs = [("2,000 x 4 KiB", "small", [(uuid_of(n, spread=True), 4096) for n in range(2000)]),
             ("256 MiB", "large", [("5f3c9d20-1e6b-4a7c-8d2e-3f4a5b6c7d80", 256 << 20)])]
     for title, name, files in jobs:
         source, records = prepare(data, name, files)

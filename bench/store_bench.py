@@ -71,10 +71,10 @@ def big_file(program, data, runs):
     make_file(small, 64 << 20)  # past the largest copy buffers
     store, copy = os.path.join(data, "big_store"), os.path.join(data, "big_copy")
     for name, source in (("big", big), ("small", small)):
-        write_job(os.path.join(data, f"{name}.job"),
-                  [("input_base_dir_path", data), ("file", uuid_of(1), os.path.basename(source), store, "1")])
+        write_job(os.path.join(data, f"{name}.job"), [("input_base_dir_path", data),
+                                                      ("file", uuid_of(1, spread=True), os.path.basename(source), store, "1")])
     write_job(os.path.join(data, "big_out.job"),
-              [("output_base_dir_path", copy), ("file", uuid_of(1), "copy.bin", store, "1")])
+              [("output_base_dir_path", copy), ("file", uuid_of(1, spread=True), "copy.bin", store, "1")])
     # One file each: deleting it costs no search later (see set_aside).
     clean = f"rm -rf {store} {copy}; mkdir -p {copy}; sync"
     medians, peaks = measure(runs, [
@@ -108,7 +108,7 @@ def big_file(program, data, runs):
     subprocess.check_call(["/bin/bash", "-c", set_aside(os.path.join(data, "trash"), store) +
                            f" && {program} batch_copy_to_resource_store {data}/big.job"])
     clean_copy = f"rm -rf {copy}; mkdir -p {copy}; sync"
-    stored = stored_path(store, uuid_of(1), 1)
+    stored = stored_path(store, uuid_of(1, spread=True), 1)
     medians, peaks = measure(runs, [
         ("program, 1 GiB out of the store", clean_copy,
          f"{program} batch_copy_from_resource_store {data}/big_out.job"),
@@ -131,7 +131,7 @@ def small_files(program, data, runs):
     tree = os.path.join(data, "tree")
     names = make_small_tree(tree)
     store, copy = os.path.join(data, "small_store"), os.path.join(data, "tree_copy")
-    records = [("file", uuid_of(n), name, store, "1") for n, name in enumerate(names)]
+    records = [("file", uuid_of(n, spread=True), name, store, "1") for n, name in enumerate(names)]
     to_job = write_job(os.path.join(data, "to.job"), [("input_base_dir_path", tree), *records])
     from_job = write_job(os.path.join(data, "from.job"), [("output_base_dir_path", copy), *records])
 

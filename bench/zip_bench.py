@@ -45,7 +45,7 @@ def make_archive(path, count, entry_size, method=zipfile.ZIP_DEFLATED, name="f{:
 
 def extract_job(path, archive, out, count):
     write_job(path, [("zip_file_path", archive), ("output_base_dir_path", out)] +
-              [("file", uuid_of(i), f"f{i:05}.txt", f"f{i:05}.txt") for i in range(count)])
+              [("file", uuid_of(i, spread=True), f"f{i:05}.txt", f"f{i:05}.txt") for i in range(count)])
 
 
 def compare(title, runs, commands):

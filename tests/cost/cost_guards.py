@@ -218,7 +218,7 @@ def measure(row, mode, argv, log):
 def run_row(program, data, row):
     mode = row.title.split(",")[0]
     row.data and row.data()
-    records = ({"uuid": jobs.numbered_uuid(n), **row.record(n)} for n in range(row.n)) if row.record else ()
+    records = ({"uuid": jobs.uuid_of(n), **row.record(n)} for n in range(row.n)) if row.record else ()
     job = jobs.write_kept_job(os.path.join(data, row.job), jobs.job_lines(mode, row.parameters, records))
     q = measure(row, mode, (program, mode, job), os.path.join(data, "counts.log"))
     print(row.title)

@@ -1,31 +1,20 @@
 #!/usr/bin/env python3
-"""The listing, existence and store modes on real trees:  trees.py PROGRAM SCRATCH
-
-- list_files of /usr against `find -L /usr -type f` (links followed, as the
-  program follows them; a directory already on the path is not entered
-  again, as find's loop check): the same set of files and sizes, and the
-  depth-first rule (the files below a directory come together, where it was
-  met);
-- test_file_existence of every file under /usr, and as many missing names;
-- batch_copy_to_resource_store of every regular file under /usr/share, then
-  batch_copy_from_resource_store back out: the digests against md5sum, the
-  copies against the originals with diff -r;
-- all three on a scratch tree of names /usr may lack: spaces, bytes that are
-  not UTF-8, a path deeper than the system's path limit, links, a loop, a
-  FIFO, names no result line or job can carry."""
+"""The listing, existence and store modes against find, md5sum and diff -r on /usr and on a scratch tree of
+names /usr may lack:  trees.py PROGRAM SCRATCH. What is compared: docs/testing.md ("Differential checks on
+real data")."""
 import os
 import shutil
 import subprocess
 import sys
 
-from common import ENCODING, Tally, md5sums, run_job, uuid_of
+from common import ENCODING, Tally, make_tree, md5sums, number_of, run, uuid_of
 
 LINE = 1022  # the longest line of a job
 
 
 def found_files(root, follow=True):
-    """find's regular files below root: {relative path: size}. Following links,
-    find cannot go past the system's path limit; without, it can."""
+    """find's regular files below root: {relative path: size}. Following links, find cannot go past the
+    system's path limit; without, it can."""
     files = {}
     for options in (["-L"], []) if follow else ([],):
         run = subprocess.run(["find"] + options + [root, "-type", "f", "-printf", r"%s\t%P\0"],
@@ -42,103 +31,76 @@ def carried(path):
 
 
 def check_listing(program, root, work, tally):
-    code, lines, err = run_job(program, "list_files", os.path.join(work, "job"), ["dir_path\t" + root])
+    code, rows, err = run(program, "list_files", os.path.join(work, "job"), {"dir_path": root})
     if code != 0:
         tally.differ(root, "list_files failed: " + err[-300:])
-    found = found_files(root)
-    listed = {}
-    for line in lines:
-        _, size, path = line.split("\t", 2)
-        listed[path] = int(size)
+    found, paths = found_files(root), ["\t".join(row[2:]) for row in rows]
+    listed = {path: int(row[1]) for path, row in zip(paths, rows)}
     expected = {path: size for path, size in found.items() if carried(path)}
+    for path in sorted(p for p in set(listed) | set(expected) if listed.get(p) != expected.get(p))[:40]:
+        tally.differ(root, "%r: listed with size %s, find's size %s" % (path, listed.get(path), expected.get(path)))
     left_out = len(found) - len(expected)
-    for path in sorted(set(listed) ^ set(expected))[:20]:
-        tally.differ(root, "%r only %s" % (path, "listed" if path in listed else "found by find"))
-    for path in sorted(p for p in set(listed) & set(expected) if listed[p] != expected[p])[:20]:
-        tally.differ(root, "%r: size %d, find %d" % (path, listed[path], expected[path]))
     if err.count("left out ") != left_out:
         tally.differ(root, "%d names left out, %d reported" % (left_out, err.count("left out ")))
-    check_depth_first(root, [line.split("\t", 2)[2] for line in lines], tally)
-    tally.counts["files listed"] += len(lines)
-    tally.counts["names left out and reported"] += left_out
+    left, before = set(), set()  # the directories the listing has left; those of the file before
+    for path in paths:
+        now = {"/".join(path.split("/")[:depth]) for depth in range(1, path.count("/") + 1)}
+        left |= before - now
+        if now & left:
+            tally.differ(root, "%r comes after its directory was left" % path)
+            break
+        before = now
+    tally.counts.update({"files listed": len(rows), "names left out and reported": left_out})
     return expected
 
 
-def check_depth_first(root, paths, tally):
-    """Once the listing has left a directory, no file below it comes again."""
-    left, previous = set(), []
-    for path in paths:
-        directories = path.split("/")[:-1]
-        common = 0
-        while common < min(len(previous), len(directories)) and previous[common] == directories[common]:
-            common += 1
-        for depth in range(common, len(previous)):
-            left.add(tuple(previous[:depth + 1]))
-        for depth in range(common, len(directories)):
-            if tuple(directories[:depth + 1]) in left:
-                return tally.differ(root, "%r comes after its directory was left" % path)
-        previous = directories
-
-
 def check_existence(program, root, files, work, tally, absent=()):
-    """Every file in its directory, a missing name beside each, one in a missing
-    directory, and the names in `absent`, which are no regular files."""
-    records = ["file\t%s\t%s\t%s\t1" % (uuid_of(0xFFFF00 + n), root, name) for n, name in enumerate(absent)]
-    present = {}
-    for n, (path, size) in enumerate(sorted(files.items())):
+    """Every file in its directory, a missing name beside each, one in a missing directory, and the names
+    in `absent`, which are no regular files: (directory, name, size or None)."""
+    places = [(root, name, None) for name in absent]
+    for path in sorted(files):
         directory, name = os.path.split(os.path.join(root, path))
-        for k, (d, f) in enumerate([(directory, name), (directory, name + ".missing"),
-                                    (os.path.join(directory, "no such directory"), name)]):
-            line = "file\t%s\t%s\t%s\t1" % (uuid_of(3 * n + k), d, f)
-            if len(line.encode("utf-8", "surrogateescape")) < LINE:
-                records.append(line)
-                if k == 0:
-                    present[uuid_of(3 * n)] = size
-    code, lines, err = run_job(program, "test_file_existence", os.path.join(work, "job"), records)
+        places += [(directory, name, files[path]), (directory, name + ".missing", None),
+                   (os.path.join(directory, "no such directory"), name, None)]
+    places = [place for place in places if len(os.fsencode(place[0] + place[1])) + 45 < LINE]  # uuid, tabs, ...
+    records = [dict(uuid=uuid_of(n), dir_name=d, file_name=f, storage_type=1) for n, (d, f, _) in enumerate(places)]
+    present = {uuid_of(n): size for n, (_, _, size) in enumerate(places) if size is not None}
+    code, rows, err = run(program, "test_file_existence", os.path.join(work, "job"), {}, records)
     if code != 0:
         tally.differ(root, "test_file_existence failed: " + err[-300:])
-    answered = {}
-    for line in lines:
-        _, uuid, size = line.split("\t")
-        answered[uuid] = int(size)
+    answered = {uuid: int(size) for _, uuid, size in rows}
     if answered != present:
         wrong = sorted(set(answered.items()) ^ set(present.items()))
         tally.differ(root, "existence: %d answers differ, first %r" % (len(wrong), wrong[:3]))
-    if [line.split("\t")[1] for line in lines] != sorted(answered, key=lambda u: int(u.rsplit("-", 1)[1], 16)):
+    if [row[1] for row in rows] != sorted(answered, key=number_of):
         tally.differ(root, "existence answers out of record order")
     tally.counts["names tested"] += len(records)
 
 
 def check_copies(program, root, files, work, tally):
     """Into the store and back out; digests against md5sum, copies against the originals."""
-    store, restored = os.path.join(work, "store"), os.path.join(work, "restored")
-    paths = sorted(path for path in files if len(path.encode("utf-8", "surrogateescape")) < LINE - 100)
-    records = ["file\t%s\t%s\t%s\t%d" % (uuid_of(n), path, store, 3 if n % 2 else 1) for n, path in enumerate(paths)]
-    code, lines, err = run_job(program, "batch_copy_to_resource_store", os.path.join(work, "job"),
-                               ["input_base_dir_path\t" + root] + records)
-    if code != 0 or len(lines) != len(records):
-        tally.differ(root, "copy into the store: %d of %d, %s" % (len(lines), len(records), err[-300:]))
+    store, restored, job = (os.path.join(work, name) for name in ("store", "restored", "job"))
+    paths = sorted(path for path in files if len(os.fsencode(path)) < LINE - 100)
+    records = [dict(uuid=uuid_of(n), file_name=path, private_resource_dir_path=store, storage_type=3 if n % 2 else 1)
+               for n, path in enumerate(paths)]
+    code, rows, err = run(program, "batch_copy_to_resource_store", job, {"input_base_dir_path": root}, records)
+    if code != 0 or len(rows) != len(records):
+        tally.differ(root, "copy into the store: %d of %d, %s" % (len(rows), len(records), err[-300:]))
     sums = md5sums(paths, root)
-    for line in lines:
-        _, uuid, size, digest = line.split("\t")
-        path = paths[int(uuid.rsplit("-", 1)[1], 16)]
-        if digest != sums[path] or int(size) != files[path]:
-            tally.differ(root, "%r stored with %s %s, md5sum %s, size %d" % (path, size, digest, sums[path], files[path]))
-    code, lines, err = run_job(program, "batch_copy_from_resource_store", os.path.join(work, "job"),
-                               ["output_base_dir_path\t" + restored] + records)
-    if code != 0 or lines:
+    for _, uuid, size, digest in rows:
+        path = paths[number_of(uuid)]
+        if (digest, int(size)) != (sums[path], files[path]):
+            tally.differ(root, "%r stored with %s %s, md5sum %s, size %d"
+                         % (path, size, digest, sums[path], files[path]))
+    code, rows, err = run(program, "batch_copy_from_resource_store", job, {"output_base_dir_path": restored}, records)
+    if code != 0 or rows:
         tally.differ(root, "copy out of the store failed: " + err[-300:])
     diff = subprocess.run(["diff", "-r", "--no-dereference", root, restored], capture_output=True, **ENCODING)
     for line in diff.stdout.splitlines() + diff.stderr.splitlines():
-        # What the store does not hold: links, FIFOs, directories without
-        # files, names left out.
-        prefix = "Only in %s" % root.rstrip("/")
-        if line.startswith(prefix):
-            directory, name = line[len("Only in "):].split(": ", 1)
-            path = os.path.join(directory, name)
-            if not os.path.isfile(path) or os.path.islink(path) or os.path.relpath(path, root) not in paths:
-                continue
-        elif line.startswith("File %s/" % root.rstrip("/")) and " is a symbolic link while file " in line:
+        only = line.startswith("Only in %s" % root.rstrip("/")) and os.path.join(*line[8:].split(": ", 1))
+        if only and (not os.path.isfile(only) or os.path.islink(only) or os.path.relpath(only, root) not in paths):
+            continue  # what the store does not hold: links, FIFOs, directories without files, names left out
+        if line.startswith("File %s/" % root.rstrip("/")) and " is a symbolic link while file " in line:
             continue  # copied through the link
         tally.differ(root, "diff -r: " + line)
     tally.counts["files stored and restored"] += len(paths)
@@ -147,59 +109,41 @@ def check_copies(program, root, files, work, tally):
 
 
 def make_scratch_tree(top):
-    """Names /usr may not have."""
-    files = {b"with space/file name with  spaces.txt": b"spaces\n", b"latin-\xe9/\xff\xfe.bin": b"\xff\xfe\n",
-             "unicode-\u540d\u524d/\u30d5\u30a1\u30a4\u30eb.txt".encode(): b"unicode\n",
-             b"/".join(b"level-%02d" % i for i in range(60)) + b"/leaf.txt": b"deep\n",
-             b"tab\there.txt": b"tab\n", b"back\\slash.txt": b"backslash\n", b"big.bin": os.urandom(3 << 20),
-             b"empty": b""}
-    for path, data in files.items():
-        full = os.path.join(top.encode(), path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data)
-    os.symlink("big.bin", os.path.join(top, "link-to-file"))
-    os.symlink("no such target", os.path.join(top, "broken-link"))
-    os.symlink("..", os.path.join(top, "with space", "loop"))
-    os.symlink("unicode-\u540d\u524d", os.path.join(top, "link-to-directory"))
-    os.mkfifo(os.path.join(top, "fifo"))
-    # Deeper than the path limit: each level made from its parent.
+    """Names /usr may not have, links, a loop, a FIFO, and a file deeper than the path limit."""
+    make_tree(top, {b"with space/file name with  spaces.txt": b"spaces\n", b"latin-\xe9/\xff\xfe.bin": b"\xff\xfe\n",
+                    "unicode-\u540d\u524d/\u30d5\u30a1\u30a4\u30eb.txt": b"unicode\n", b"tab\there.txt": b"tab\n",
+                    "/".join("level-%02d" % i for i in range(60)) + "/leaf.txt": b"deep\n", "empty": b"",
+                    b"back\\slash.txt": b"backslash\n", "big.bin": os.urandom(3 << 20), "link-to-file": "big.bin",
+                    "broken-link": "no such target", "with space/loop": "..", "fifo": None,
+                    "link-to-directory": "unicode-\u540d\u524d"})
     fd = os.open(top, os.O_RDONLY)
-    for level in range(300):
+    for level in range(300):  # each level made from its parent: no path names it
         name = "very-deep-%03d-%s" % (level, "x" * 20)
         os.mkdir(name, dir_fd=fd)
-        child = os.open(name, os.O_RDONLY, dir_fd=fd)
-        os.close(fd)
-        fd = child
-    leaf = os.open("leaf.txt", os.O_WRONLY | os.O_CREAT, dir_fd=fd)
-    os.write(leaf, b"past the path limit\n")
-    os.close(leaf)
+        fd, parent = os.open(name, os.O_RDONLY, dir_fd=fd), fd
+        os.close(parent)
+    with open("leaf.txt", "wb", opener=lambda name, flags: os.open(name, flags, 0o666, dir_fd=fd)) as f:
+        f.write(b"past the path limit\n")
     os.close(fd)
 
 
 def main():
     program, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    tally = Tally("tree differential")
     scratch = os.path.join(work, "names")
-    os.mkdir(scratch)
     make_scratch_tree(scratch)
-    for root, copy_root in (("/usr", "/usr/share"), (scratch, scratch)):
+    tally = Tally("tree differential")
+    for root, copy_root, absent in (("/usr", "/usr/share", ()),
+                                    (scratch, scratch, ("fifo", "broken-link", "with space", "tab"))):
         files = check_listing(program, root, work, tally)
-        check_existence(program, root, files, work, tally,
-                        ("fifo", "broken-link", "with space", "tab") if root == scratch else ())
-        if copy_root == root:
-            check_copies(program, root, files, work, tally)
-        else:
-            check_copies(program, copy_root, {p: s for p, s in found_files(copy_root, False).items() if carried(p)},
-                         work, tally)
+        check_existence(program, root, files, work, tally, absent)
+        if copy_root != root:  # the regular files only, links not followed
+            files = {path: size for path, size in found_files(copy_root, False).items() if carried(path)}
+        check_copies(program, copy_root, files, work, tally)
     shutil.rmtree(work, ignore_errors=True)
-    counts = tally.counts
-    ok = tally.report("%d files listed, %d names tested, %d files stored and restored, %d names left out and reported"
-                      % (counts["files listed"], counts["names tested"], counts["files stored and restored"],
-                         counts["names left out and reported"]))
-    sys.exit(0 if ok else 1)
+    sys.exit(not tally.report("%(files listed)d files listed, %(names tested)d names tested, "
+                              "%(files stored and restored)d files stored and restored, "
+                              "%(names left out and reported)d names left out and reported"))
 
 
 if __name__ == "__main__":

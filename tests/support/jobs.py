@@ -83,21 +83,20 @@ def run_job(program, mode, job, lines, **options):
     return outcome(start(program, mode, write_job(job, lines), **options))
 
 
-def uuid_of(n):
-    """A fixed uuid for a number, spread like random ones: its first
-    characters, which name the store's directories, vary from one to the next."""
-    import hashlib
-    digest = hashlib.md5(str(n).encode()).hexdigest()
-    return f"{digest[:8]}-{digest[8:12]}-{digest[12:16]}-{digest[16:20]}-{digest[20:]}"
+def uuid_of(n, spread=False):
+    """Record n's uuid; number_of(uuid) gives n back, as result lines name their records by
+    uuid. Spread, its first characters (which name the store's directories) vary from one
+    record to the next, as random uuids' do; else the uuids of the first 65,536 records
+    all lie in one directory, where a count must not depend on how they spread."""
+    first = (n * 2654435761) & 0xFFFFFFFF if spread else n & 0xFFFFFFFF
+    return "%08x-0000-4000-8000-%012x" % (first, n)
 
 
-def numbered_uuid(n):
-    """The n-th of a run of uuids, from 00000000-0000-0000-0000-000000000001 up:
-    all in one directory of the store, where a count must not depend on the spread."""
-    return f"00000000-0000-0000-0000-{n + 1:012x}"
+def number_of(uuid):
+    return int(uuid.rsplit("-", 1)[1], 16)
 
 
-def job_lines(mode, parameters, records):
+def job_lines(mode, parameters, records=()):
     """A job's lines for write_job: its parameters (a dict; None left out), then a line per
     record, each a dict by the mode's COLUMNS (a column missing from one is a KeyError)."""
     yield from ((key, value) for key, value in parameters.items() if value is not None)
@@ -110,3 +109,8 @@ def write_kept_job(path, lines):
     if not os.path.exists(path):
         os.replace(write_job(path + ".part", lines), path)
     return path
+
+
+def result_rows(text):
+    """A result file's lines, each split into its fields."""
+    return [line.split("\t") for line in text.split("\n")[:-1]]
