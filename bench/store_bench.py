@@ -71,8 +71,8 @@ def big_file(program, data, runs):
     make_file(small, 64 << 20)  # past the largest copy buffers
     store, copy = os.path.join(data, "big_store"), os.path.join(data, "big_copy")
     for name, source in (("big", big), ("small", small)):
-        write_job(os.path.join(data, f"{name}.job"), [("input_base_dir_path", data),
-                                                      ("file", uuid_of(1, spread=True), os.path.basename(source), store, "1")])
+        record = ("file", uuid_of(1, spread=True), os.path.basename(source), store, "1")
+        write_job(os.path.join(data, f"{name}.job"), [("input_base_dir_path", data), record])
     write_job(os.path.join(data, "big_out.job"),
               [("output_base_dir_path", copy), ("file", uuid_of(1, spread=True), "copy.bin", store, "1")])
     # One file each: deleting it costs no search later (see set_aside).
