@@ -108,19 +108,6 @@ std::optional<std::string_view> fieldAt(std::string_view line, std::size_t index
   return line.substr(start, end - start);
 }
 
-std::vector<std::string_view> splitFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    if (tab == std::string_view::npos) break;
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-  if (start < line.size()) fields.push_back(line.substr(start));
-  return fields;
-}
-
 namespace {
 
 enum class LineKind { Record, Parameter, TooFewFields, BadLine };
@@ -300,14 +287,6 @@ bool InputFile::Load(const std::u16string& path) {
 void InputFile::AddColumn(const std::string& name) {
   const std::uint64_t index = columnIndexes.size() + 1;
   columnIndexes.insert_or_assign(name, index);
-}
-
-std::vector<std::string> InputFile::GetRowFields(std::uint64_t row) const {
-  Fields fields;
-  SplitRecord(row, fields);
-  std::vector<std::string> copies;
-  for (const std::string_view field : splitFields(fields.line)) copies.emplace_back(field);
-  return copies;
 }
 
 InputFile::Column InputFile::FindColumn(const std::string& name) const {

@@ -57,9 +57,6 @@ class InputFile {
   // The value of a parameter; a missing key reads as empty text.
   const std::string& GetParameter(const std::string& key);
 
-  // The fields of a record, field 0 ("file") included.
-  std::vector<std::string> GetRowFields(std::uint64_t row) const;
-
   // The records are held in blocks of this many; a job of more than
   // kBlocksHeld blocks is read again, a block at a time, as its records are
   // asked for, so that memory follows the records in use, not the job.
@@ -77,9 +74,6 @@ class InputFile {
 
 // Field `index` of a line, or nothing when the line has fewer fields.
 std::optional<std::string_view> fieldAt(std::string_view line, std::size_t index);
-
-// Splits a line into fields at every tab; an empty last piece is no field.
-std::vector<std::string_view> splitFields(std::string_view line);
 
 // The retry limit in seconds, from the value of the environment variable
 // (absent: 20; negative: without limit in practice).
