@@ -33,7 +33,6 @@ class RazaDedeZuzevApplication {
   // Adds to the error file why the run was given up.
   void reportStall(std::uint64_t stallSeconds, std::uint64_t workerId) const;
 
- private:
   const ModeDescription* mode = nullptr;
   std::u16string inputFilePath;
 };

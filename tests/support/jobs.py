@@ -24,7 +24,7 @@ def stored_path(root, uuid, storage_type):
 
 
 def read_job(path):
-    """(parameters, records as dicts by column); the mode is not known here."""
+    """(parameters as a dict, records as lists of their fields after "file"); the mode is not known here."""
     parameters, records = {}, []
     with open(path, newline="\n", **ENCODING) as job:
         for line in job:

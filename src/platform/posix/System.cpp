@@ -83,8 +83,7 @@ void sleepMilliseconds(std::uint64_t milliseconds) {
   // not there yet) is no run that a file system holds (Supervisor.h).
   while (milliseconds > 0) {
     const std::uint64_t slice = std::min<std::uint64_t>(milliseconds, 1000);
-    timespec remaining{0, static_cast<long>(slice * 1000000)};
-    if (slice == 1000) remaining = {1, 0};
+    timespec remaining{static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000 * 1000000)};
     while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
     milliseconds -= slice;
