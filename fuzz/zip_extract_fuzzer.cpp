@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Scratch.h"
+#include "Workers.h"
 #include "Split.h"
 #include "app/Application.h"
 #include "base/Logger.h"
@@ -135,6 +136,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratch = fuzzing::makeScratchDirectory("extract");
   ::setenv("NUV_RAZADEDEZUZEV_GET_MAX_RETRY_DURATION", "0", 1);
   ::setenv("NUV_RAZADEDEZUZEV_SYNC", "0", 1);  // nothing here needs the disk's work
+  fuzzing::joinWorkersAtExit();
   return 0;
 }
 
