@@ -9,18 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's test for binaries.
-packages=(g++ cmake make libssl-dev dpkg-dev file gzip binutils "$@")
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+scripts/setup.sh --only g++ cmake make libssl-dev dpkg-dev file gzip binutils "$@"
 
 umask 022  # the package's files and directories get the usual modes
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
