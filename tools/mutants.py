@@ -52,7 +52,7 @@ MUTANTS = [
      "*write++ = static_cast<char>(unit - kEscapeBase);  // an escaped raw byte",
      "*write++ = '?';"),
     ("digest-of-half", "platform/posix/Md5.cpp",
-     "EVP_DigestUpdate(state->context, data, size)", "EVP_DigestUpdate(state->context, data, size / 2)"),
+     "MD5_Update(&state->context, data, size)", "MD5_Update(&state->context, data, size / 2)"),
     # base
     ("join-doubles-separator", "base/PathUtil.cpp",
      "if (!left.empty() && !isPathSeparator(left.back()))", "if (!left.empty())"),

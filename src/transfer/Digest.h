@@ -2,7 +2,7 @@
 
 // How digests appear in the program's words: the 32 lowercase hex digits of
 // a result line, and the message that names the crypto service's call that
-// failed ("EVP_DigestUpdate failed: " + the service's text + "\n").
+// failed ("MD5_Update failed: " + the service's text + "\n").
 
 #include <string>
 
