@@ -19,7 +19,7 @@ if [ -z "$data" ]; then
   mkdir -p "$data"
   rm -f "$image"
   truncate -s 8G "$image"
-  mkfs.ext4 -q -F "$image"
+  mkfs.ext4 -q -F -N 2000000 "$image"
   mount -o loop "$image" "$data"
   trap 'umount "$data"; rm -f "$image"' EXIT
 fi
