@@ -52,6 +52,11 @@ def measure(runs, commands, stop_on_failure=False):
             elapsed, rss, code = run_once(command)
             if code != 0:
                 message = f"  {name}: exit code {code}: {command}"
+                # A job's own words on why it failed, when the command ran one.
+                for error_file in (word + ".err" for word in command.split() if word.endswith(".job")):
+                    if os.path.exists(error_file):
+                        with open(error_file, errors="replace") as error:
+                            message += "\n    " + error.read().strip().replace("\n", "\n    ")
                 if stop_on_failure:
                     sys.exit(message)
                 print(message, file=sys.stderr)

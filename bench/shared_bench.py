@@ -42,6 +42,9 @@ def prepare(data, name, files):
 
 def main():
     program, root, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    # Each run removes the last run's copies, but CephFS frees their room only when its metadata
+    # server has purged them, later: 256 MiB from three tools, runs + 1 times, must fit meanwhile.
+    servers.Ceph.memory = max(servers.Ceph.memory, 3 * (runs + 2) * (256 << 20))
     for kind in sys.argv[4:] or ["GlusterFS"]:
         home = os.path.join(root, kind)
         try:

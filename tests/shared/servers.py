@@ -195,8 +195,10 @@ class Ceph(Store):
     in memory, a metadata server); each mount a ceph-fuse process. The full directory keeps its
     files in a second data pool, rz_full, with a quota of 24 MiB."""
     kind, ports, fsid = "CephFS", (13300, 16789), "6b1f2d5e-6a8e-4c9f-9a55-0f6c1d2a3b4c"
+    memory = 1536 << 20  # the object store's room; removed files leave it only when purged, later
 
-    def setup(self, memory=1536 << 20):
+    def setup(self):
+        memory = self.memory
         self.config, address = self.path("ceph.conf"), f"[v2:127.0.0.1:{self.ports[0]},v1:127.0.0.1:{self.ports[1]}]"
         for part in ("run", "log", "data/mon.a", "data/mgr.x", "data/osd.0", "data/mds.a"):
             self.directory(part)
