@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Small jobs, as servers send them, against a careful shell script doing the
 same work: one-record jobs of every writing mode, 8 servers at once, and a
-batch of 20,000 small files against cp -r && sync -f; each on an idle file
+batch of 20,000 small files against cp -r && sync -f (of the source tree, and
+of the same files laid out as the store lays them out); each on an idle file
 system and beside a writer that keeps dirtying the same file system.
 
 Usage: small_jobs_bench.py PROGRAM DATA_DIR RUNS
